@@ -1,0 +1,11 @@
+#include "QVActionRunnerFinishedEventDef.h"
+
+bool CQVActionRunnerFinishedEventDef::equals(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVActionRunnerFinishedEventDef*>(&other);
+  return that && that->actionId == actionId;
+}
+
+bool CQVActionRunnerFinishedEventDef::lessThan(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVActionRunnerFinishedEventDef*>(&other);
+  return that && actionId < that->actionId;
+}

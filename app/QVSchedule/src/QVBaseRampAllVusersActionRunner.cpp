@@ -1,0 +1,27 @@
+#include "QVBaseRampAllVusersActionRunner.h"
+
+#include "QVScheduleLog.h"
+
+QV_SOURCE_FILE("QVBaseRampAllVusersActionRunner.cpp");
+
+void CQVBaseRampAllVusersActionRunner::setBatchData(int size, int intervalSeconds) {
+  CQVBaseRampVusersActionRunner::setBatchData(size, intervalSeconds);
+  moreBatches = batchSize != 0;
+}
+
+bool CQVBaseRampAllVusersActionRunner::operateOnVusers() {
+  QV_TRACE_SCOPE("CQVBaseRampAllVusersActionRunner::operateOnVusers");
+  if (batchSize > 0) {
+    const int status = operateOnAllVusers();
+    if (status != CQVVusersServices::VUSERS_STATUS_NO_MORE_VUSERS) {
+      return status == CQVVusersServices::VUSERS_STATUS_SUCCEEDED;
+    }
+  }
+  moreBatches = false;
+  return true;
+}
+
+bool CQVBaseRampAllVusersActionRunner::getNumberOfVusersInNextBatch(int& count) const {
+  if (moreBatches) count = batchSize;
+  return moreBatches;
+}

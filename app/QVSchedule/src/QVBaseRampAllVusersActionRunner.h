@@ -1,0 +1,18 @@
+// Ramps over all vusers of the context: batches of batchSize until the host answers
+// VUSERS_STATUS_NO_MORE_VUSERS (that batch counts as successful and ends the ramp).
+#pragma once
+
+#include "QVBaseRampVusersActionRunner.h"
+
+class CQVBaseRampAllVusersActionRunner : public CQVBaseRampVusersActionRunner {
+ public:
+  void setBatchData(int batchSize, int intervalSeconds) override;
+  bool operateOnVusers() override;
+  bool hasMoreBatches() const override { return moreBatches; }
+  bool getNumberOfVusersInNextBatch(int& count) const override;
+  // One batch call to the host; returns the host status.
+  virtual int operateOnAllVusers() = 0;
+
+ protected:
+  bool moreBatches = false;
+};

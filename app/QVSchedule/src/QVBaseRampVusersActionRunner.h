@@ -1,0 +1,45 @@
+// Base of the ramps: a batch of vusers at once, the next batch batchIntervalSeconds after the
+// previous host call returned, until the ramp has no more batches. The first batch is issued when
+// the action starts. A batch that fails ends the ramp (finished event; in the first batch the start
+// also fails). Owns its batch time handler. Threads: as CQVBaseRunner.
+#pragma once
+
+#include "QVActionRunner.h"
+
+#include <memory>
+
+class CQVBaseRampVusersActionRunner : public CQVActionRunner {
+ public:
+  CQVBaseRampVusersActionRunner();
+  ~CQVBaseRampVusersActionRunner() override;
+
+  // Stores both; negative values as 0.
+  virtual void setBatchData(int batchSize, int intervalSeconds);
+  virtual bool operateOnVusers() = 0;
+  virtual bool hasMoreBatches() const = 0;
+  virtual bool onRampFinished() { return setFinishedRunning(); }
+
+  void unregisterOnEvents() override;
+  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override;
+  bool getSecondsToNextStage(long& seconds) override;
+  bool hasNextBatch() const override { return hasMoreBatches(); }
+  bool run() override;
+
+  bool registerToRampBatchTime(long seconds);
+  void unregisterToRampBatchTime();
+  bool handleNextBatch();
+
+  int getBatchSize() const { return batchSize; }
+  int getBatchIntervalSeconds() const { return batchIntervalSeconds; }
+  int getVusersDone() const { return vusersDone; }
+
+ protected:
+  static bool succeeded(int status) {
+    return status == CQVVusersServices::VUSERS_STATUS_SUCCEEDED || status == CQVVusersServices::VUSERS_STATUS_NO_MORE_VUSERS;
+  }
+
+  std::unique_ptr<CQVBaseRunnerTimeHandler> batchTimeHandler;
+  int vusersDone = 0;
+  int batchSize = 0;
+  int batchIntervalSeconds = 0;
+};

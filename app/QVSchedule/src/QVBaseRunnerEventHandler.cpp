@@ -1,0 +1,44 @@
+#include "QVBaseRunnerEventHandler.h"
+
+#include "QVBaseRunner.h"
+#include "QVScheduleLog.h"
+
+#include <cstdio>
+
+QV_SOURCE_FILE("QVBaseRunnerEventHandler.cpp");
+
+CQVBaseRunnerEventHandler::CQVBaseRunnerEventHandler(const CQVEventDef& def, CQVBaseRunner* runner)
+    : eventDef(def.clone()), runner(runner) {
+  QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::CQVBaseRunnerEventHandler");
+}
+
+CQVBaseRunnerEventHandler::~CQVBaseRunnerEventHandler() {
+  QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::~CQVBaseRunnerEventHandler");
+}
+
+void CQVBaseRunnerEventHandler::onEvent(const CQVEventDef& def) {
+  QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::onEvent");
+  if (runner && *eventDef == def) {
+    eventArrived = true;
+    runner->onEvent(def, this);
+  }
+}
+
+void CQVBaseRunnerEventHandler::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
+  QV_TRACE_ENTER("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
+  if (QVScheduleLog().isEnabled()) {
+    const std::string text = def.toString();
+    const std::string name = getName();
+    QVScheduleLog().logFormatted(
+        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
+        {text, name, remainingRegistrations});
+  }
+  QV_TRACE_EXIT("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
+  if (remainingRegistrations == 0) delete this;
+}
+
+std::string CQVBaseRunnerEventHandler::getName() const {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "CQVBaseRunnerEventHandler %p", static_cast<const void*>(this));
+  return buffer;
+}

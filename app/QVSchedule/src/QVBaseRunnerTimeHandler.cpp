@@ -1,0 +1,20 @@
+#include "QVBaseRunnerTimeHandler.h"
+
+#include "QVBaseRunner.h"
+#include "QVScheduleLog.h"
+
+QV_SOURCE_FILE("QVBaseRunnerTimeHandler.cpp");
+
+CQVBaseRunnerTimeHandler::CQVBaseRunnerTimeHandler(CQVBaseRunner* runner) : runner(runner) {
+  QV_TRACE_SCOPE("CQVBaseRunnerTimeHandler::CQVBaseRunnerTimeHandler");
+}
+
+CQVBaseRunnerTimeHandler::~CQVBaseRunnerTimeHandler() {
+  QV_TRACE_SCOPE("CQVBaseRunnerTimeHandler::~CQVBaseRunnerTimeHandler");
+}
+
+void CQVBaseRunnerTimeHandler::onTime() {
+  QV_TRACE_SCOPE("CQVBaseRunnerTimeHandler::onTime");
+  timeArrived = true;
+  runner->onTime(this);
+}

@@ -1,0 +1,17 @@
+#include "QVGroupActionRunnerFailedEventDef.h"
+
+CQVEventDef* CQVGroupActionRunnerFailedEventDef::clone() const { return new CQVGroupActionRunnerFailedEventDef(*this); }
+
+std::string CQVGroupActionRunnerFailedEventDef::toString() const {
+  return "CQVGroupActionRunnerFailedEventDef: groupName = " + groupName;
+}
+
+bool CQVGroupActionRunnerFailedEventDef::equals(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVGroupActionRunnerFailedEventDef*>(&other);
+  return that && that->groupName == groupName;
+}
+
+bool CQVGroupActionRunnerFailedEventDef::lessThan(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVGroupActionRunnerFailedEventDef*>(&other);
+  return that && groupName < that->groupName;
+}

@@ -1,0 +1,20 @@
+#include "QVGroupActionRunnerFinishedEventDef.h"
+
+CQVEventDef* CQVGroupActionRunnerFinishedEventDef::clone() const { return new CQVGroupActionRunnerFinishedEventDef(*this); }
+
+std::string CQVGroupActionRunnerFinishedEventDef::toString() const {
+  // Built as a string so that names of any length fit.
+  return "CQVGroupActionRunnerFinishedEventDef: groupName = " + groupName + ", actionId = " + std::to_string(actionId);
+}
+
+bool CQVGroupActionRunnerFinishedEventDef::equals(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVGroupActionRunnerFinishedEventDef*>(&other);
+  return that && that->groupName == groupName && that->actionId == actionId;
+}
+
+bool CQVGroupActionRunnerFinishedEventDef::lessThan(const CQVEventDef& other) const {
+  const auto* that = dynamic_cast<const CQVGroupActionRunnerFinishedEventDef*>(&other);
+  if (!that) return false;
+  const int byName = groupName.compare(that->groupName);
+  return byName < 0 || (byName == 0 && actionId < that->actionId);
+}

@@ -1,0 +1,89 @@
+#include "QVGroupRunner.h"
+
+#include "QVGroupContext.h"
+#include "QVHostEventDefs.h"
+#include "QVScheduleLog.h"
+#include "QVScheduleServices.h"
+#include "QVSchedulerRunnerFailedEventDef.h"
+
+QV_SOURCE_FILE("QVGroupRunner.cpp");
+
+CQVGroupRunner::~CQVGroupRunner() {
+  QV_TRACE_SCOPE("CQVGroupRunner::~CQVGroupRunner()");
+  CQVGroupRunner::unregisterOnEvents();
+}
+
+std::string CQVGroupRunner::getGroupName() const {
+  const auto* group = dynamic_cast<const CQVGroupContext*>(context);
+  return group ? group->getGroupName() : std::string();
+}
+
+void CQVGroupRunner::setPreviousGroupName(std::string name) {
+  QV_TRACE_SCOPE("CQVGroupRunner::setPreviousGroupName");
+  previousGroupName = std::move(name);
+}
+
+void CQVGroupRunner::registerOnStartCondition() {
+  CQVSchedulerRunner::registerOnStartCondition();
+  registerOnPrevGroupFailedEventHandler();
+}
+
+bool CQVGroupRunner::registerOnPrevGroupFailedEventHandler() {
+  QV_TRACE_SCOPE("CQVGroupRunner::registerOnPrevGroupFailedEventHandler");
+  if (previousGroupName.empty() || prevGroupFailedHandler) return true;
+  prevGroupFailedHandler = createEventHandler(CQVSchedulerRunnerFailedEventDef());
+  return true;
+}
+
+bool CQVGroupRunner::beforeStartRunning() {
+  QV_TRACE_SCOPE("CQVGroupRunner::beforeStartRunning");
+  if (QVScheduleTestLog().isEnabled()) {
+    const std::string logName = context ? context->getLogName() : std::string();
+    QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "%_1_s @ Started", {logName});
+    if (!getActionRunners().empty() && !groupFinishedHandler) {
+      groupFinishedHandler = createEventHandler(CQVGroupFinishedRunningEventDef(getGroupName()));
+    }
+  }
+  return CQVSchedulerRunner::beforeStartRunning();
+}
+
+bool CQVGroupRunner::setFinishedRunning() {
+  QV_TRACE_SCOPE("CQVGroupRunner::setFinishedRunning");
+  const bool result = CQVSchedulerRunner::setFinishedRunning();
+  if (result && services && services->getWrapper()) services->getWrapper()->notifyGroupFinished(context);
+  return result;
+}
+
+void CQVGroupRunner::onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) {
+  QV_TRACE_SCOPE("CQVGroupRunner::onEventArrived");
+  CQVSchedulerRunner::onEventArrived(def, handler);
+  if (!handler) return;
+  if (handler == groupFinishedHandler) {
+    if (QVScheduleTestLog().isEnabled()) {
+      const std::string logName = context ? context->getLogName() : std::string();
+      QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "%_1_s @ Finished", {logName});
+    }
+  } else if (handler == prevGroupFailedHandler) {
+    const auto* failed = dynamic_cast<const CQVSchedulerRunnerFailedEventDef*>(&def);
+    const CQVSchedulerRunner* runner = failed ? failed->getFailedRunner() : nullptr;
+    const auto* group = runner ? dynamic_cast<const CQVGroupContext*>(runner->getContext()) : nullptr;
+    if (group && group->getGroupName() == previousGroupName) setFailedRunning();
+  }
+}
+
+void CQVGroupRunner::unregisterOnEvents() {
+  QV_TRACE_SCOPE("CQVGroupRunner::unregisterOnEvents");
+  unregisterOnGroupFinishedEventHandler();
+  unregisterOnPrevGroupFailedEventHandler();
+  CQVSchedulerRunner::unregisterOnEvents();
+}
+
+void CQVGroupRunner::unregisterOnGroupFinishedEventHandler() {
+  QV_TRACE_SCOPE("CQVGroupRunner::unregisterOnGroupFinishedEventHandler()");
+  releaseEventHandler(groupFinishedHandler);
+}
+
+void CQVGroupRunner::unregisterOnPrevGroupFailedEventHandler() {
+  QV_TRACE_SCOPE("CQVGroupRunner::unregisterOnPrevGroupFailedEventHandler()");
+  releaseEventHandler(prevGroupFailedHandler);
+}

@@ -1,0 +1,170 @@
+#include "QVLoadTestSchedulerRunner.h"
+
+#include "QVClock.h"
+#include "QVScheduleLog.h"
+#include "QVScheduleServices.h"
+#include "QVSchedulerRunnerFailedEventDef.h"
+#include "QVSchedulerRunnerFinishedEventDef.h"
+
+#include <mutex>
+#include <typeinfo>
+
+QV_SOURCE_FILE("QVLoadTestSchedulerRunner.cpp");
+
+CQVLoadTestSchedulerRunner::CQVLoadTestSchedulerRunner() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::CQVLoadTestSchedulerRunner");
+}
+
+CQVLoadTestSchedulerRunner::~CQVLoadTestSchedulerRunner() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::~CQVLoadTestSchedulerRunner");
+  clear(true);
+}
+
+bool CQVLoadTestSchedulerRunner::addSchedulerRunner(CQVSchedulerRunner* runner) {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::addSchedulerRunner");
+  if (!runner) return false;
+  schedulerRunners.emplace_front(runner);
+  return true;
+}
+
+void CQVLoadTestSchedulerRunner::unregisterSelf() {
+  if (!registered || !services) return;
+  registered = false;
+  CQVSchedulerEventsManager* manager = services->getEventsManager();
+  manager->unregisterOnEvent(CQVSchedulerRunnerFinishedEventDef(), this);
+  manager->unregisterOnEvent(CQVSchedulerRunnerFailedEventDef(), this);
+}
+
+void CQVLoadTestSchedulerRunner::clear(bool fromDestructor) {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::clear");
+  schedulerRunners.clear();
+  if (services) {
+    if (fromDestructor) {
+      QVScheduleLog().logErrorFormatted("CQVEventHandler::clear called from dtor, and is about to unregister self !!!",
+                                        __LINE__, qvSourceFile);
+    }
+    unregisterSelf();
+  }
+  running = false;
+  paused = false;
+}
+
+bool CQVLoadTestSchedulerRunner::start() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::start");
+  // A running schedule is left alone: a reset would drop the registrations its runners hold.
+  if (running.exchange(true)) return true;
+  paused = false;
+  // Nothing was ever loaded: an empty schedule that touches no events manager.
+  if (!services) return true;
+  CQVSchedulerEventsManager* manager = services->getEventsManager();
+  manager->reset();
+  registered = false;
+  if (!schedulerRunners.empty()) {
+    manager->registerOnEvent(CQVSchedulerRunnerFinishedEventDef(), this);
+    manager->registerOnEvent(CQVSchedulerRunnerFailedEventDef(), this);
+    registered = true;
+  }
+  for (const auto& runner : schedulerRunners) runner->registerOnStartCondition();
+  for (const auto& runner : schedulerRunners) runner->mayStart();
+  return true;
+}
+
+void CQVLoadTestSchedulerRunner::onEvent(const CQVEventDef&) {
+  for (const auto& runner : schedulerRunners) {
+    const CQVBaseRunner::RunState state = runner->getRunState();
+    if (state != CQVBaseRunner::FINISHED && state != CQVBaseRunner::FAILED) return;
+  }
+  paused = false;
+  // Only the first event that finds every runner done tells the host.
+  if (!running.exchange(false)) return;
+  CQVVusersServices* host = services ? services->getVusersServices() : nullptr;
+  if (!host) return;
+  try {
+    host->onSchedulerFinished();
+  } catch (...) {
+    QVScheduleLog().logErrorText("Host call onSchedulerFinished threw an exception", QV_LOG_ARGS);
+  }
+}
+
+void CQVLoadTestSchedulerRunner::stop() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::stop");
+  std::unique_lock<QVCriticalSection> schedulerLock;
+  std::unique_lock<QVCriticalSection> secondLock;
+  if (services) {
+    // Taken before the runners are marked stopped, so that no timer or event callback is under
+    // way while their handlers are detached and deleted.
+    schedulerLock = std::unique_lock<QVCriticalSection>(services->getSchedulerLock());
+  }
+  for (const auto& runner : schedulerRunners) {
+    runner->setRunState(CQVBaseRunner::STOPPED);
+    runner->stopRunning();
+    runner->unregisterOnEvents();
+  }
+  if (services) secondLock = std::unique_lock<QVCriticalSection>(services->getSecondLock());
+  clear(false);
+}
+
+void CQVLoadTestSchedulerRunner::pause() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::pause");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
+  paused = true;
+  if (!services) return;
+  services->getEventsManager()->pause();
+  for (const auto& runner : schedulerRunners) runner->setPaused();
+  if (CQVVusersServices* host = services->getVusersServices()) {
+    try {
+      host->onSchedulerPaused();
+    } catch (...) {
+      QVScheduleLog().logErrorText("Host call onSchedulerPaused threw an exception", QV_LOG_ARGS);
+    }
+  }
+}
+
+void CQVLoadTestSchedulerRunner::resume() {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::resume");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
+  paused = false;
+  if (!services) return;
+  if (CQVVusersServices* host = services->getVusersServices()) {
+    try {
+      host->onSchedulerResumed();
+    } catch (...) {
+      QVScheduleLog().logErrorText("Host call onSchedulerResumed threw an exception", QV_LOG_ARGS);
+    }
+  }
+  services->getEventsManager()->resume();
+  for (const auto& runner : schedulerRunners) runner->setResumed();
+}
+
+const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
+  for (const auto& runner : schedulerRunners) {
+    const CQVContext* own = runner->getContext();
+    if (own && typeid(*own) == typeid(context) && own->equals(context)) return runner.get();
+  }
+  return nullptr;
+}
+
+bool CQVLoadTestSchedulerRunner::getRunTime(const CQVContext& context, long& seconds) const {
+  const CQVSchedulerRunner* runner = find(context);
+  if (!runner) return false;
+  seconds = runner->runTimeAt(QVNowCalendarSeconds());
+  return true;
+}
+
+bool CQVLoadTestSchedulerRunner::getRunMode(const CQVContext& context, CQVVusersServices::RunMode& mode) const {
+  const CQVSchedulerRunner* runner = find(context);
+  if (!runner) return false;
+  mode = runner->getContext()->runMode;
+  return true;
+}
+
+void CQVLoadTestSchedulerRunner::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
+  QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::setUnregisteredFromEvent");
+  if (QVScheduleLog().isEnabled()) {
+    const std::string text = def.toString();
+    const std::string name = getName();
+    QVScheduleLog().logFormatted(
+        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
+        {text, name, remainingRegistrations});
+  }
+}

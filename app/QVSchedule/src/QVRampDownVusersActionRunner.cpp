@@ -1,0 +1,11 @@
+#include "QVRampDownVusersActionRunner.h"
+
+std::string CQVRampDownVusersActionRunner::getDescription() const {
+  return "RampDown @ total " + std::to_string(totalVusers) + ", " + std::to_string(batchSize) + " every " +
+         std::to_string(batchIntervalSeconds) + " sec";
+}
+
+int CQVRampDownVusersActionRunner::operateOn(int count) {
+  CQVVusersServicesWrapper* host = wrapper();
+  return host ? host->stopVusers(context, count) : CQVVusersServices::VUSERS_STATUS_FAILED;
+}

@@ -1,0 +1,13 @@
+// Action "RampUp": starts a given total of vusers in batches.
+#pragma once
+
+#include "QVRampVusersActionRunner.h"
+
+class CQVRampUpVusersActionRunner : public CQVRampVusersActionRunner {
+ public:
+  QVActionStage getActionStage() const override { return STAGE_RAMP_UP; }
+  std::string getDescription() const override;
+
+ protected:
+  int operateOn(int count) override;
+};

@@ -1,0 +1,36 @@
+// Action "Duration" (also the delay after initialization and a group's start delay): asks the host
+// whether a duration may start, then waits durationSeconds and finishes. preRun marks a group's
+// start delay, after which the group's run time is measured. Owns its time handler.
+#pragma once
+
+#include "QVActionRunner.h"
+
+#include <memory>
+
+class CQVRunDurationActionRunner : public CQVActionRunner {
+ public:
+  explicit CQVRunDurationActionRunner(bool preRun);
+  ~CQVRunDurationActionRunner() override;
+
+  QVActionStage getActionStage() const override { return STAGE_DURATION; }
+  std::string getDescription() const override { return "Duration @ " + std::to_string(durationSeconds) + " sec"; }
+  bool isPreRunAction() const override { return preRun; }
+  bool isStageAction() const override { return false; }
+  bool hasNextBatch() const override { return false; }
+  bool getNumberOfVusersInNextBatch(int&) const override { return false; }
+  bool getSecondsToNextStage(long& seconds) override;
+  bool run() override;
+  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override;
+  void unregisterOnEvents() override;
+
+  bool registerToDurationTime();
+  void unregisterToDurationTime();
+
+  void setDurationSeconds(int seconds) { durationSeconds = seconds; }
+  int getDurationSeconds() const { return durationSeconds; }
+
+ private:
+  std::unique_ptr<CQVBaseRunnerTimeHandler> durationTimeHandler;
+  int durationSeconds = 0;
+  const bool preRun;
+};

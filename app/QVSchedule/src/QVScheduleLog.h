@@ -1,0 +1,41 @@
+// The library's two loggers and the trace helpers every source file uses.
+//
+// QVScheduleLog() is "QVSchedule" (traces, errors, details); QVScheduleTestLog() is
+// "QVScheduleTest" (state lines, host calls, group and action progress). Both handles are taken
+// when the library loads and released when it unloads.
+//
+// In each .cpp: QV_SOURCE_FILE("QVTimer.cpp"); then QV_TRACE_ENTER("CQVTimer::reset") and
+// QV_TRACE_EXIT("CQVTimer::reset"), or QV_TRACE_SCOPE("...") for both.
+#pragma once
+
+#include "qvcpplogger.h"
+
+ILogger& QVScheduleLog();
+ILogger& QVScheduleTestLog();
+
+// Declares the file name passed with every line of this source file (".\src\<name>").
+#define QV_SOURCE_FILE(name) static const char* const qvSourceFile = ".\\src\\" name
+
+#define QV_LOG_ARGS qvSourceFile, __LINE__
+#define QV_TRACE_ENTER(function) QVScheduleLog().traceEnter(function, qvSourceFile, __LINE__)
+#define QV_TRACE_EXIT(function) QVScheduleLog().traceExit(function, qvSourceFile, __LINE__)
+
+// Writes the enter trace now and the exit trace when the scope ends.
+class QVTraceScope {
+ public:
+  QVTraceScope(const char* function, const char* file, int line) : function_(function), file_(file), line_(line) {
+    QVScheduleLog().traceEnter(function_, file_, line_);
+  }
+  ~QVTraceScope() { QVScheduleLog().traceExit(function_, file_, line_); }
+  QVTraceScope(const QVTraceScope&) = delete;
+  QVTraceScope& operator=(const QVTraceScope&) = delete;
+
+ private:
+  const char* function_;
+  const char* file_;
+  int line_;
+};
+
+#define QV_TRACE_CONCAT_INNER(a, b) a##b
+#define QV_TRACE_CONCAT(a, b) QV_TRACE_CONCAT_INNER(a, b)
+#define QV_TRACE_SCOPE(function) QVTraceScope QV_TRACE_CONCAT(qvTraceScope_, __LINE__)(function, qvSourceFile, __LINE__)

@@ -1,0 +1,49 @@
+#include "QVScheduleServices.h"
+
+#include "QVByGroupVusersServicesWrapper.h"
+#include "QVByScenarioVusersServicesWrapper.h"
+#include "QVScheduleLog.h"
+
+QV_SOURCE_FILE("QVScheduleServices.cpp");
+
+CQVScheduleServices::CQVScheduleServices() {
+  QV_TRACE_SCOPE("CQVScheduleServices::CQVScheduleServices");
+  schedulerLock = std::make_shared<QVCriticalSection>();
+  setScheduleByScenario();
+  eventsManager = new CQVSchedulerEventsManager();
+  eventsManager->setSchedulerLock(schedulerLock);
+}
+
+CQVScheduleServices::~CQVScheduleServices() {
+  QV_TRACE_SCOPE("CQVScheduleServices::~CQVScheduleServices");
+  // The manager keeps its own share of the scheduler lock until it deletes itself.
+  eventsManager->setCanBeDeleted();
+  eventsManager = nullptr;
+  if (wrapper) wrapper->setVusersServices(nullptr);
+}
+
+void CQVScheduleServices::installWrapper(std::unique_ptr<CQVVusersServicesWrapper> next) {
+  if (wrapper) wrapper->setVusersServices(nullptr);
+  wrapper = std::move(next);
+  wrapper->setVusersServices(vusersServices.load());
+}
+
+void CQVScheduleServices::setScheduleByScenario() {
+  QV_TRACE_SCOPE("CQVScheduler::setScheduleByScenario");
+  installWrapper(std::make_unique<CQVByScenarioVusersServicesWrapper>());
+  byGroup = false;
+}
+
+void CQVScheduleServices::setScheduleByGroup() {
+  QV_TRACE_SCOPE("CQVScheduler::setScheduleByGroup");
+  installWrapper(std::make_unique<CQVByGroupVusersServicesWrapper>());
+  byGroup = true;
+}
+
+bool CQVScheduleServices::setVusersServices(CQVVusersServices* services) {
+  QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
+  if (!services) return false;
+  vusersServices.store(services);
+  wrapper->setVusersServices(services);
+  return true;
+}

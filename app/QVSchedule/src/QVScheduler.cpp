@@ -1,0 +1,111 @@
+#include "QVScheduler.h"
+
+#include "QVGroupContext.h"
+#include "QVLoadTestSchedulerRunnerBuilder.h"
+#include "QVScenarioContext.h"
+#include "QVScheduleLog.h"
+
+#include <mutex>
+
+QV_SOURCE_FILE("QVScheduler.cpp");
+
+namespace {
+CQVScheduler* gInstance = nullptr;
+std::once_flag gInstanceOnce;
+}  // namespace
+
+CQVScheduler* CQVScheduler::getInstance() {
+  // Created once even when the host's first calls come from several threads at once.
+  std::call_once(gInstanceOnce, [] { gInstance = new CQVScheduler(); });
+  return gInstance;
+}
+
+CQVScheduler::CQVScheduler() {
+  QV_TRACE_SCOPE("CQVScheduler::CQVScheduler");
+}
+
+bool CQVScheduler::setVusersServices(CQVVusersServices* vusersServices) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return services.setVusersServices(vusersServices);
+}
+
+bool CQVScheduler::setXMLFile(const char* path) {
+  QV_TRACE_SCOPE("CQVScheduler::setXMLFile");
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  // A running schedule is stopped first, under the same locks as stop, so that no callback can
+  // reach a runner that the load deletes.
+  root.stop();
+  CQVLoadTestSchedulerRunnerBuilder builder(&services);
+  return builder.buildFromXMLFile(root, path);
+}
+
+bool CQVScheduler::setXMLString(const char* xml) {
+  QV_TRACE_SCOPE("CQVScheduler::setXMLString");
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  root.stop();
+  CQVLoadTestSchedulerRunnerBuilder builder(&services);
+  return builder.buildFromXMLString(root, xml);
+}
+
+bool CQVScheduler::start() {
+  QV_TRACE_SCOPE("CQVScheduler::start");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Started");
+  // Under the scheduler lock, so that a zero-delay start callback cannot interleave with mayStart.
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return root.start();
+}
+
+bool CQVScheduler::stop() {
+  QV_TRACE_SCOPE("CQVScheduler::stop");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Stopped");
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  root.stop();
+  return true;
+}
+
+bool CQVScheduler::pause() {
+  QV_TRACE_SCOPE("CQVScheduler::pause");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  if (root.isRunning()) root.pause();
+  return true;
+}
+
+bool CQVScheduler::resume() {
+  QV_TRACE_SCOPE("CQVScheduler::resume");
+  QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  if (root.isRunning() && root.isPaused()) root.resume();
+  return true;
+}
+
+bool CQVScheduler::isRunning() { return root.isRunning(); }
+
+bool CQVScheduler::isPaused() { return root.isRunning() && root.isPaused(); }
+
+bool CQVScheduler::getScenarioRunTime(long& seconds) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return root.getRunTime(CQVScenarioContext(), seconds);
+}
+
+bool CQVScheduler::getGroupRunTime(const std::string& groupName, long& seconds) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return root.getRunTime(CQVGroupContext(groupName), seconds);
+}
+
+bool CQVScheduler::getScenarioRunMode(CQVVusersServices::RunMode& mode) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return root.getRunMode(CQVScenarioContext(), mode);
+}
+
+bool CQVScheduler::getGroupRunMode(const std::string& groupName, CQVVusersServices::RunMode& mode) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  return root.getRunMode(CQVGroupContext(groupName), mode);
+}
+
+bool CQVScheduler::getSchedulerStage(CQVSchedulerStage& stage) {
+  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto& runners = root.getSchedulerRunners();
+  if (runners.size() != 1) return false;
+  return runners.front()->computeSchedulerStage(stage);
+}

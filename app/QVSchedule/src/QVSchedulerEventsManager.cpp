@@ -1,0 +1,148 @@
+#include "QVSchedulerEventsManager.h"
+
+#include "QVEventsManager.h"
+#include "QVNotifyOnSchedulerEventRequest.h"
+#include "QVScheduleLog.h"
+
+#include <thread>
+
+QV_SOURCE_FILE("QVSchedulerEventsManager.cpp");
+
+CQVSchedulerEventsManager::CQVSchedulerEventsManager() = default;
+
+CQVSchedulerEventsManager::~CQVSchedulerEventsManager() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::~CQVSchedulerEventsManager");
+  // The timer thread may be inside this manager (a delivery on a timer pass): end it before any
+  // member or base goes away.
+  timer.stopThread();
+}
+
+void CQVSchedulerEventsManager::setSchedulerLock(std::shared_ptr<QVCriticalSection> lock) {
+  schedulerLockKeeper = std::move(lock);
+  schedulerLock.store(schedulerLockKeeper.get());
+  timer.setSchedulerLock(schedulerLockKeeper.get());
+}
+
+void CQVSchedulerEventsManager::reset() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::reset");
+  unregisterAllHandlers();
+  paused = false;
+  timer.reset();
+}
+
+void CQVSchedulerEventsManager::notifyOnEvent(const CQVEventDef& def) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::notifyOnEvent");
+  const CQVNotifyOnSchedulerEventRequest request(def);
+  addRequest(request);
+}
+
+bool CQVSchedulerEventsManager::registerOnRelativeTime(long relSeconds, CQVTimeHandler* handler) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::registerOnRelativeTime");
+  return timer.registerOnRelativeTime(relSeconds, handler);
+}
+
+void CQVSchedulerEventsManager::unregisterTimeHandler(CQVTimeHandler* handler) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterTimeHandler");
+  timer.unregisterTimeHandler(handler);
+}
+
+bool CQVSchedulerEventsManager::getRelativeTimeToNotifyHandler(CQVTimeHandler* handler, long& seconds) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::getRelativeTimeToNotifyHandler");
+  return timer.getRelativeTimeToNotifyHandler(handler, seconds);
+}
+
+void CQVSchedulerEventsManager::pause() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::pause");
+  paused = true;
+  timer.pause();
+}
+
+void CQVSchedulerEventsManager::resume() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::resume");
+  paused = false;
+  notifyOnEventsNow();  // held requests and events first, in arrival order
+  timer.resume();
+}
+
+void CQVSchedulerEventsManager::registeredFirstHandlerForEvent(const CQVEventDef& def) {
+  QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");
+  {
+    // Counted before registering so that a report racing with this registration cannot find 0.
+    std::lock_guard<std::mutex> lock(deleteMutex);
+    ++remainingRegistrations;
+  }
+  CQVEventsManager::instance()->registerOnEvent(def, this);
+}
+
+void CQVSchedulerEventsManager::unregisteredLastHandlerForEvent(const CQVEventDef& def) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterOnEvent");
+  CQVEventsManager::instance()->unregisterOnEvent(def, this);
+}
+
+bool CQVSchedulerEventsManager::canExecuteRequests() { return !paused; }
+
+void CQVSchedulerEventsManager::preExecuteEventRequests() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::preExecuteEventRequests");
+  if (QVCriticalSection* lock = schedulerLock.load()) lock->enter();
+}
+
+void CQVSchedulerEventsManager::postExecuteEventRequests() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::postExecuteEventRequests");
+  if (QVCriticalSection* lock = schedulerLock.load()) lock->leave();
+}
+
+void CQVSchedulerEventsManager::onEvent(const CQVEventDef& def) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::onEvent");
+  if (QVScheduleLog().isEnabled()) {
+    const std::string text = def.toString();
+    QVScheduleLog().logFormatted(QV_LOG_ARGS, "onEvent @ (%_1_s)", {text});
+  }
+  addEventToNotifyOn(def);
+}
+
+std::string CQVSchedulerEventsManager::getName() const { return "CQVSchedulerEventsManager"; }
+
+long CQVSchedulerEventsManager::getRemainingRegistrations() {
+  std::lock_guard<std::mutex> lock(deleteMutex);
+  return remainingRegistrations;
+}
+
+void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def, long remaining) {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::setUnregisteredFromEvent");
+  if (QVScheduleLog().isEnabled()) {
+    const std::string text = def.toString();
+    const std::string name = getName();
+    QVScheduleLog().logFormatted(
+        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
+        {text, name, remaining});
+  }
+  {
+    std::lock_guard<std::mutex> lock(deleteMutex);
+    remainingRegistrations = remaining;
+  }
+  checkDelete();
+}
+
+void CQVSchedulerEventsManager::setCanBeDeleted() {
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::setCanBeDeleted");
+  {
+    std::lock_guard<std::mutex> lock(deleteMutex);
+    canBeDeleted = true;
+  }
+  checkDelete();
+}
+
+void CQVSchedulerEventsManager::checkDelete() {
+  {
+    std::lock_guard<std::mutex> lock(deleteMutex);
+    if (deleting || !canBeDeleted || remainingRegistrations != 0) return;
+    deleting = true;
+  }
+  if (timer.isTimerThread()) {
+    // The timer thread cannot join itself: another thread deletes the manager, which stops the
+    // timer thread once its current pass has returned.
+    std::thread([this] { delete this; }).detach();
+    return;
+  }
+  delete this;
+}

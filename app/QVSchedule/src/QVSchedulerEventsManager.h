@@ -1,0 +1,72 @@
+// The one events manager of a scheduler. Runners register here for events and for relative
+// times. Events announced by runners travel as requests to the process-wide events manager, which
+// hands them back (this manager registered there for every definition it has local handlers for)
+// to onEvent, which queues them for delivery to the local handlers. While paused, requests and
+// events are held and the timer is paused; resume releases them before the timer resumes.
+//
+// Ownership: created by the schedule services object, which releases it with setCanBeDeleted();
+// it then deletes itself once the process-wide manager no longer refers to it. Owns the timer.
+// Threads: any. Requests and deliveries run with the scheduler lock held (pre/postExecute);
+// lock order: scheduler lock, then the timer lock, then the events library's internal locks.
+#pragma once
+
+#include "QVBaseEventsManager.h"
+#include "QVCriticalSection.h"
+#include "QVEventHandler.h"
+#include "QVTimer.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHandler {
+ public:
+  CQVSchedulerEventsManager();
+  ~CQVSchedulerEventsManager() override;
+
+  // Drops every registration (events and times) and returns to running.
+  void reset();
+  void notifyOnEvent(const CQVEventDef& def) override;
+  virtual bool registerOnRelativeTime(long relSeconds, CQVTimeHandler* handler);
+  virtual void unregisterTimeHandler(CQVTimeHandler* handler);
+  bool getRelativeTimeToNotifyHandler(CQVTimeHandler* handler, long& seconds);
+  void pause();
+  void resume();
+  bool isPaused() const { return paused.load(); }
+  // The owner releases the manager; it deletes itself once nothing refers to it any more.
+  void setCanBeDeleted();
+
+  // Shared with the owner so that it outlives a deferred deletion.
+  void setSchedulerLock(std::shared_ptr<QVCriticalSection> lock);
+  QVCriticalSection* getSchedulerLock() const { return schedulerLock.load(); }
+  CQVTimer& getTimer() { return timer; }
+  long getRemainingRegistrations();
+
+  // From the process-wide manager.
+  void onEvent(const CQVEventDef& def) override;
+  void setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) override;
+  std::string getName() const override;
+
+ protected:
+  void registeredFirstHandlerForEvent(const CQVEventDef& def) override;
+  void unregisteredLastHandlerForEvent(const CQVEventDef& def) override;
+  bool canExecuteRequests() override;
+  void preExecuteEventRequests() override;
+  void postExecuteEventRequests() override;
+
+ private:
+  void checkDelete();
+
+  // Constant after construction (the lock is set once by the owner, before use).
+  CQVTimer timer;
+  std::shared_ptr<QVCriticalSection> schedulerLockKeeper;
+  std::atomic<QVCriticalSection*> schedulerLock{nullptr};
+
+  std::atomic<bool> paused{false};
+
+  // Guards canBeDeleted, remainingRegistrations and deleting. A leaf lock.
+  std::mutex deleteMutex;
+  bool canBeDeleted = false;
+  long remainingRegistrations = 0;  // registrations held with the process-wide manager
+  bool deleting = false;
+};

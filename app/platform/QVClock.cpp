@@ -1,0 +1,125 @@
+#include "QVClock.h"
+
+#include "QVWaitHub.h"
+
+#include <mutex>
+
+using qvplatform_detail::WaitHub;
+
+namespace {
+
+std::uint64_t systemNowFileTime() {
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto units = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(sinceEpoch);
+  return QV_UNIX_EPOCH_AS_FILE_TIME + static_cast<std::uint64_t>(units.count());
+}
+
+std::shared_ptr<QVClock>& installedClock() {
+  static std::shared_ptr<QVClock>* clock = new std::shared_ptr<QVClock>(std::make_shared<QVSystemClock>());
+  return *clock;
+}
+
+std::mutex& clockMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+
+// Steady-clock instant `units` (100 ns, possibly negative) from `base`.
+std::chrono::steady_clock::time_point offset(std::chrono::steady_clock::time_point base, double units) {
+  return base + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double, std::ratio<1, 10000000>>(units));
+}
+
+}  // namespace
+
+std::int32_t QVClock::calendarSeconds() const {
+  const std::uint64_t ft = now();
+  const std::int64_t seconds = (static_cast<std::int64_t>(ft) - static_cast<std::int64_t>(QV_UNIX_EPOCH_AS_FILE_TIME)) /
+                               static_cast<std::int64_t>(QV_FILE_TIME_UNITS_PER_SECOND);
+  return static_cast<std::int32_t>(seconds);
+}
+
+std::uint64_t QVSystemClock::now() const { return systemNowFileTime(); }
+
+std::optional<std::chrono::steady_clock::time_point> QVSystemClock::realTimeAt(std::uint64_t fileTime) const {
+  const std::uint64_t current = now();
+  const double units = static_cast<double>(static_cast<std::int64_t>(fileTime - current));
+  return offset(std::chrono::steady_clock::now(), units);
+}
+
+QVScaledClock::QVScaledClock(double speed)
+    : speed_(speed > 0 ? speed : 1.0), startFileTime_(systemNowFileTime()), startReal_(std::chrono::steady_clock::now()) {}
+
+std::uint64_t QVScaledClock::now() const {
+  const auto elapsed = std::chrono::steady_clock::now() - startReal_;
+  const double units = std::chrono::duration<double, std::ratio<1, 10000000>>(elapsed).count() * speed_;
+  return startFileTime_ + static_cast<std::uint64_t>(units);
+}
+
+std::optional<std::chrono::steady_clock::time_point> QVScaledClock::realTimeAt(std::uint64_t fileTime) const {
+  const double units = static_cast<double>(static_cast<std::int64_t>(fileTime - startFileTime_)) / speed_;
+  return offset(startReal_, units);
+}
+
+QVManualClock::QVManualClock(std::uint64_t startFileTime) : now_(startFileTime) {}
+
+void QVManualClock::moveTo(std::uint64_t fileTime) {
+  WaitHub& hub = WaitHub::instance();
+  std::lock_guard<std::mutex> lock(hub.mutex());
+  now_.store(fileTime, std::memory_order_release);
+  hub.wakeReadyLocked();
+}
+
+void QVManualClock::advance(std::chrono::milliseconds delta) {
+  advanceUnits(static_cast<std::uint64_t>(delta.count()) * QV_FILE_TIME_UNITS_PER_MILLISECOND);
+}
+
+void QVManualClock::advanceUnits(std::uint64_t units) { runUntil(now() + units, true); }
+
+void QVManualClock::settle() { WaitHub::instance().settle(settleTimeout_); }
+
+bool QVManualClock::runUntil(std::uint64_t end, bool moveToEnd) {
+  WaitHub& hub = WaitHub::instance();
+  for (;;) {
+    settle();
+    std::uint64_t due = 0;
+    bool armed = false;
+    {
+      std::lock_guard<std::mutex> lock(hub.mutex());
+      // Timers due at or before now were served by the settle, or have nobody waiting on them.
+      armed = hub.earliestArmedDueAfterLocked(now(), due);
+    }
+    if (!armed || due > end) {
+      if (moveToEnd || armed) {
+        moveTo(end);
+        settle();
+      }
+      return !armed;
+    }
+    moveTo(due);
+  }
+}
+
+bool QVManualClock::runUntilIdle(std::chrono::milliseconds limit) {
+  return runUntil(now() + static_cast<std::uint64_t>(limit.count()) * QV_FILE_TIME_UNITS_PER_MILLISECOND, false);
+}
+
+std::shared_ptr<QVClock> QVGetClock() {
+  std::lock_guard<std::mutex> lock(clockMutex());
+  return installedClock();
+}
+
+void QVSetClock(std::shared_ptr<QVClock> clock) {
+  if (!clock) clock = std::make_shared<QVSystemClock>();
+  {
+    std::lock_guard<std::mutex> lock(clockMutex());
+    installedClock() = std::move(clock);
+  }
+  WaitHub& hub = WaitHub::instance();
+  std::lock_guard<std::mutex> lock(hub.mutex());
+  hub.wakeReadyLocked(true);  // blocked waiters recompute their deadlines on the new clock
+}
+
+std::uint64_t QVNowFileTime() { return QVGetClock()->now(); }
+
+std::int32_t QVNowCalendarSeconds() { return QVGetClock()->calendarSeconds(); }

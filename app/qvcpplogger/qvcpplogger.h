@@ -1,0 +1,6 @@
+// Umbrella header of the logging library.
+#pragma once
+
+#include "QVLogFormat.h"
+#include "QVLogSink.h"
+#include "QVLogger.h"

@@ -1,0 +1,289 @@
+#include "QVBaseEventsManager.h"
+
+#include "QVEventDef.h"
+#include "QVEventHandler.h"
+#include "QVEventRequest.h"
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// One registration of a handler for a definition. Deliveries work on snapshots of these records;
+// `alive` turns false when the registration is dropped, so a snapshot taken earlier never calls a
+// handler after its unregistration. `alive` is guarded by the manager's data lock.
+struct Registration {
+  explicit Registration(CQVEventHandler* h) : handler(h) {}
+  CQVEventHandler* const handler;
+  bool alive = true;
+};
+using RegistrationPtr = std::shared_ptr<Registration>;
+
+struct DefinitionEntry {
+  std::unique_ptr<CQVEventDef> def;             // the map key points at this clone
+  std::vector<RegistrationPtr> registrations;   // live ones only, in registration order
+};
+
+// Per handler: its registrations here, and the reports it is owed.
+struct HandlerState {
+  long count = 0;
+  // onEvent calls to the handler running now, plus one while a thread is making reports to it.
+  // Reports are made only by the thread that holds the last busy unit.
+  int busy = 0;
+  // Definitions of unregistrations not yet reported, oldest first.
+  std::vector<std::unique_ptr<CQVEventDef>> deferred;
+};
+
+// Exactly one of the two is set.
+struct QueuedItem {
+  std::unique_ptr<CQVEventRequest> request;
+  std::unique_ptr<CQVEventDef> event;
+};
+
+}  // namespace
+
+struct CQVBaseEventsManager::Impl {
+  // Registration lock. Serialises registerOnEvent, unregisterOnEvent and unregisterAllHandlers of
+  // this manager and is held across registeredFirstHandlerForEvent/unregisteredLastHandlerForEvent,
+  // so that first/last hooks for one definition cannot reorder between threads. Recursive, as hooks
+  // and the handlers they reach may register or unregister here again. Taken before `mutex`;
+  // released before this manager makes any setUnregisteredFromEvent report.
+  std::recursive_mutex registrationMutex;
+
+  // Data lock: guards every member below. A leaf lock: nothing else is taken while it is held, and
+  // no hook, handler or request is called under it (only definitions' lessThan/equals, for lookups).
+  mutable std::mutex mutex;
+  std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries;
+  std::unordered_map<CQVEventHandler*, HandlerState> handlers;
+  std::deque<QueuedItem> queue;
+  bool running = false;  // a thread is between pre- and postExecuteEventRequests
+
+  // Calls every handler registered for `def` now.
+  void deliver(const CQVEventDef& def);
+  // Reports one unregistration of `handler` whose busy unit the caller reserved, then releases it.
+  void report(CQVEventHandler* handler, const CQVEventDef& def, long remaining);
+  // Drops one busy unit of `handler`; whoever drops the last one makes the deferred reports.
+  void release(CQVEventHandler* handler);
+};
+
+void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
+  std::vector<RegistrationPtr> snapshot;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = entries.find(&def);
+    if (it == entries.end()) return;
+    snapshot = it->second.registrations;
+  }
+  for (const RegistrationPtr& registration : snapshot) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!registration->alive) continue;
+      // A live registration implies a state entry with count > 0.
+      ++handlers[registration->handler].busy;
+    }
+    registration->handler->onEvent(def);
+    release(registration->handler);
+  }
+}
+
+void CQVBaseEventsManager::Impl::report(CQVEventHandler* handler, const CQVEventDef& def,
+                                        long remaining) {
+  handler->setUnregisteredFromEvent(def, remaining);
+  // The handler may be gone now: only its address is used from here on.
+  release(handler);
+}
+
+void CQVBaseEventsManager::Impl::release(CQVEventHandler* handler) {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    const auto it = handlers.find(handler);
+    if (it == handlers.end()) return;  // not reached: a busy unit keeps the state
+    HandlerState& state = it->second;
+    if (state.busy > 1 || state.deferred.empty()) {
+      if (--state.busy == 0 && state.count == 0 && state.deferred.empty()) handlers.erase(it);
+      return;
+    }
+    // Last busy unit and reports owed: keep the unit while reporting so that no other thread
+    // reports to this handler meanwhile, then look again for reports queued in between. Report k
+    // of n says count + (n - 1 - k), so only the last one can say 0.
+    std::vector<std::unique_ptr<CQVEventDef>> batch = std::move(state.deferred);
+    state.deferred.clear();
+    const long count = state.count;
+    lock.unlock();
+    const long n = static_cast<long>(batch.size());
+    for (long k = 0; k < n; ++k) handler->setUnregisteredFromEvent(*batch[k], count + (n - 1 - k));
+    batch.clear();
+    lock.lock();
+  }
+}
+
+CQVBaseEventsManager::CQVBaseEventsManager() : impl_(std::make_shared<Impl>()) {}
+
+CQVBaseEventsManager::~CQVBaseEventsManager() = default;
+
+bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandler* handler) {
+  if (handler == nullptr) return false;
+  const std::shared_ptr<Impl> impl = impl_;
+  std::unique_ptr<CQVEventDef> copy(def.clone());
+  std::lock_guard<std::recursive_mutex> registrationLock(impl->registrationMutex);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    auto it = impl->entries.find(&def);
+    if (it == impl->entries.end()) {
+      const CQVEventDef* key = copy.get();
+      it = impl->entries.emplace(key, DefinitionEntry{std::move(copy), {}}).first;
+    }
+    first = it->second.registrations.empty();
+    it->second.registrations.push_back(std::make_shared<Registration>(handler));
+    ++impl->handlers[handler].count;
+  }
+  if (first) registeredFirstHandlerForEvent(def);
+  return true;
+}
+
+bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHandler* handler) {
+  if (handler == nullptr) return false;
+  // Nothing below touches `this` after unregisteredLastHandlerForEvent: the manager may delete
+  // itself there. `impl` keeps the state alive until the end.
+  const std::shared_ptr<Impl> impl = impl_;
+  std::unique_ptr<CQVEventDef> copy(def.clone());  // kept if the report has to wait
+  std::unique_lock<std::recursive_mutex> registrationLock(impl->registrationMutex);
+  bool last = false;
+  bool reportNow = false;
+  long remaining = 0;
+  {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    const auto entry = impl->entries.find(&def);
+    if (entry == impl->entries.end()) return false;
+    std::vector<RegistrationPtr>& registrations = entry->second.registrations;
+    const auto found = std::find_if(registrations.begin(), registrations.end(),
+                                    [handler](const RegistrationPtr& r) { return r->handler == handler; });
+    if (found == registrations.end()) return false;
+    (*found)->alive = false;
+    registrations.erase(found);
+    if (registrations.empty()) {
+      impl->entries.erase(entry);
+      last = true;
+    }
+    HandlerState& state = impl->handlers[handler];
+    --state.count;
+    if (state.busy > 0) {
+      // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports.
+      state.deferred.push_back(std::move(copy));
+    } else {
+      ++state.busy;
+      reportNow = true;
+      remaining = state.count;
+    }
+  }
+  if (last) unregisteredLastHandlerForEvent(def);
+  registrationLock.unlock();
+  // Last use of `handler` and `def`: the handler may delete itself, and it may own `def`.
+  if (reportNow) impl->report(handler, def, remaining);
+  return true;
+}
+
+void CQVBaseEventsManager::unregisterAllHandlers() {
+  const std::shared_ptr<Impl> impl = impl_;
+  std::lock_guard<std::recursive_mutex> registrationLock(impl->registrationMutex);
+  std::vector<std::unique_ptr<CQVEventDef>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    for (auto& [key, entry] : impl->entries) {
+      for (const RegistrationPtr& registration : entry.registrations) {
+        registration->alive = false;
+        const auto state = impl->handlers.find(registration->handler);
+        if (--state->second.count == 0 && state->second.busy == 0 && state->second.deferred.empty())
+          impl->handlers.erase(state);
+      }
+      dropped.push_back(std::move(entry.def));
+    }
+    impl->entries.clear();
+  }
+  for (const auto& def : dropped) unregisteredLastHandlerForEvent(*def);
+}
+
+void CQVBaseEventsManager::notifyOnEvent(const CQVEventDef& def) { addEventToNotifyOn(def); }
+
+long CQVBaseEventsManager::registrationCount(CQVEventHandler* handler) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const auto it = impl_->handlers.find(handler);
+  return it == impl_->handlers.end() ? 0 : it->second.count;
+}
+
+std::size_t CQVBaseEventsManager::pendingCount() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->queue.size();
+}
+
+void CQVBaseEventsManager::addRequest(const CQVEventRequest& request) {
+  enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
+}
+
+void CQVBaseEventsManager::addEventToNotifyOn(const CQVEventDef& def) {
+  enqueueAndRun(nullptr, std::unique_ptr<CQVEventDef>(def.clone()));
+}
+
+void CQVBaseEventsManager::notifyOnEventsNow() { runQueue(); }
+
+void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> request,
+                                         std::unique_ptr<CQVEventDef> event) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->queue.push_back(QueuedItem{std::move(request), std::move(event)});
+  }
+  runQueue();
+}
+
+void CQVBaseEventsManager::runQueue() {
+  const std::shared_ptr<Impl> impl = impl_;
+  for (;;) {
+    if (!canExecuteRequests()) return;
+    {
+      std::lock_guard<std::mutex> lock(impl->mutex);
+      // Already running (here or on another thread): the running thread takes the new items.
+      if (impl->running || impl->queue.empty()) return;
+      impl->running = true;
+    }
+    preExecuteEventRequests();
+    for (bool mayRun = true; mayRun; mayRun = canExecuteRequests()) {
+      QueuedItem item;
+      {
+        std::lock_guard<std::mutex> lock(impl->mutex);
+        if (impl->queue.empty()) break;
+        item = std::move(impl->queue.front());
+        impl->queue.pop_front();
+      }
+      if (item.request) {
+        item.request->execute();
+      } else {
+        impl->deliver(*item.event);
+      }
+    }
+    postExecuteEventRequests();
+    {
+      // Leave the running state and look at the queue in one step: an item queued while this
+      // thread was finishing (its caller saw `running` and left it here), or a
+      // canExecuteRequests() that turned true again meanwhile, is handled by going round again.
+      std::lock_guard<std::mutex> lock(impl->mutex);
+      impl->running = false;
+      if (impl->queue.empty()) return;
+    }
+  }
+}
+
+void CQVBaseEventsManager::registeredFirstHandlerForEvent(const CQVEventDef&) {}
+
+void CQVBaseEventsManager::unregisteredLastHandlerForEvent(const CQVEventDef&) {}
+
+bool CQVBaseEventsManager::canExecuteRequests() { return true; }
+
+void CQVBaseEventsManager::preExecuteEventRequests() {}
+
+void CQVBaseEventsManager::postExecuteEventRequests() {}

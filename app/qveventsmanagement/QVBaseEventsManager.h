@@ -1,0 +1,86 @@
+// CQVBaseEventsManager: registrations of handlers for event definitions, and one queue of requests
+// and events that runs in arrival order.
+//
+// Registrations. registerOnEvent/unregisterOnEvent add and drop one registration of a handler for
+// a definition; a handler registered twice for one definition holds two registrations and
+// receives each event twice. Lookups take O(log n) over definitions (CQVEventDefLess). When a
+// definition gains its first handler the registeredFirstHandlerForEvent hook runs, when it loses
+// its last one unregisteredLastHandlerForEvent runs; then the handler gets its
+// setUnregisteredFromEvent report (deferred while one of its onEvent calls is running).
+//
+// Queue. addRequest and addEventToNotifyOn append clones to one FIFO queue, which runs at once
+// when canExecuteRequests() answers true, else at the next notifyOnEventsNow(). Only one thread
+// runs a manager's queue at a time: a thread that finds it running (on another thread, or further
+// up its own stack) leaves its item queued for the running thread and returns. The running thread
+// calls preExecuteEventRequests() once, runs items until the queue is empty or
+// canExecuteRequests() turns false, then calls postExecuteEventRequests(). An event runs by
+// onEvent on every handler registered for a matching definition at the time it runs; handlers
+// registered during a delivery do not get that event, handlers unregistered during it are not
+// called after their unregistration.
+//
+// Ownership: the manager owns its clones of definitions and requests; it never owns handlers.
+// A derived manager may delete itself from inside unregisteredLastHandlerForEvent (for example
+// when a report from another manager tells it nothing refers to it any more): after that hook the
+// manager's own unregistration code touches no member of the object.
+//
+// Threads and locks: every operation may be called from any thread. Two internal locks (declared
+// in the .cpp): the registration lock, recursive, per manager, serialises registration changes
+// and is held across the first/last hooks (so they cannot reorder between threads) but released
+// before any report; then the data lock, a leaf. No hook, handler or request is ever called with
+// the data lock held. Hooks must not register with a manager whose hooks register back here.
+// Handlers, requests and hooks must not let exceptions escape.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+class CQVEventDef;
+class CQVEventHandler;
+class CQVEventRequest;
+
+class CQVBaseEventsManager {
+ public:
+  CQVBaseEventsManager();
+  virtual ~CQVBaseEventsManager();
+  CQVBaseEventsManager(const CQVBaseEventsManager&) = delete;
+  CQVBaseEventsManager& operator=(const CQVBaseEventsManager&) = delete;
+
+  // Adds one registration of `handler` for `def` (a clone is kept). False only for a null handler.
+  bool registerOnEvent(const CQVEventDef& def, CQVEventHandler* handler);
+  // Drops the earliest registration of `handler` for a definition matching `def`. False, with no
+  // callback, when there is none.
+  bool unregisterOnEvent(const CQVEventDef& def, CQVEventHandler* handler);
+
+  // Raises an event: by default queues it for delivery to this manager's handlers.
+  virtual void notifyOnEvent(const CQVEventDef& def);
+
+  // Registrations `handler` holds in this manager.
+  long registrationCount(CQVEventHandler* handler) const;
+  // Requests and events queued and not yet started.
+  std::size_t pendingCount() const;
+
+ protected:
+  void addRequest(const CQVEventRequest& request);
+  void addEventToNotifyOn(const CQVEventDef& def);
+  // Runs the queued items now, for as long as canExecuteRequests() answers true.
+  void notifyOnEventsNow();
+  // Drops every registration; calls unregisteredLastHandlerForEvent once per definition that had
+  // handlers, and makes no setUnregisteredFromEvent report.
+  void unregisterAllHandlers();
+
+  virtual void registeredFirstHandlerForEvent(const CQVEventDef& def);
+  virtual void unregisteredLastHandlerForEvent(const CQVEventDef& def);
+  virtual bool canExecuteRequests();
+  virtual void preExecuteEventRequests();
+  virtual void postExecuteEventRequests();
+
+ private:
+  struct Impl;
+
+  void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
+  void runQueue();
+
+  // Shared so that an operation in progress keeps the state alive even if the manager deletes
+  // itself from one of its hooks.
+  const std::shared_ptr<Impl> impl_;
+};

@@ -1,0 +1,44 @@
+// CQVEventDef: the description of an event, a small polymorphic value. Handlers register for a
+// definition and receive every event raised with an equal one.
+//
+// Ownership: clone() returns a new copy owned by the caller; managers keep their own clones of
+// whatever definition they are given, so callers may pass temporaries.
+// Matching: two definitions match only when they are of the same run-time class and equals()
+// says so; lessThan() orders definitions of one class and must agree with equals() (neither
+// less than the other exactly when equal). CQVEventDefLess orders definitions of any classes.
+// Threads: definitions are values; a manager calls equals()/lessThan() with its internal data lock
+// held, so they must not call back into any events manager.
+#pragma once
+
+#include <string>
+#include <typeinfo>
+
+class CQVEventDef {
+ public:
+  virtual ~CQVEventDef();
+
+  virtual CQVEventDef* clone() const = 0;
+  virtual std::string toString() const = 0;
+  virtual bool equals(const CQVEventDef& other) const = 0;
+  virtual bool lessThan(const CQVEventDef& other) const = 0;
+
+  // Same run-time class and equals().
+  bool operator==(const CQVEventDef& other) const;
+
+ protected:
+  CQVEventDef() = default;
+  CQVEventDef(const CQVEventDef&) = default;
+  CQVEventDef& operator=(const CQVEventDef&) = default;
+};
+
+// Strict weak order over definitions of any classes: by run-time class first, then lessThan().
+// Two definitions are equivalent under it exactly when they match (operator==).
+struct CQVEventDefLess {
+  bool operator()(const CQVEventDef& a, const CQVEventDef& b) const {
+    const std::type_info& ta = typeid(a);
+    const std::type_info& tb = typeid(b);
+    if (ta != tb) return ta.before(tb);
+    return a.lessThan(b);
+  }
+  bool operator()(const CQVEventDef* a, const CQVEventDef* b) const { return (*this)(*a, *b); }
+};

@@ -1,0 +1,3 @@
+#include "QVEventHandler.h"
+
+CQVEventHandler::~CQVEventHandler() = default;

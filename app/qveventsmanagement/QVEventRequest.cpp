@@ -1,0 +1,3 @@
+#include "QVEventRequest.h"
+
+CQVEventRequest::~CQVEventRequest() = default;
