@@ -11,6 +11,8 @@
 #include "QVStopVusersActionRunner.h"
 #include "QVEventsManager.h"
 #include "QVHostEventDefs.h"
+#include "QVScenarioActionRunnerFailedEventDef.h"
+#include "QVScenarioActionRunnerFinishedEventDef.h"
 #include "ScheduleTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -159,4 +161,274 @@ TEST(ScheduleRun, LastRampBatchBeforeDurationAndStopAll) {
   ASSERT_TRUE(scenario->computeSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_RUN_INDEFINITELY);
   EXPECT_FALSE(stage.hasNextStage());
+}
+
+namespace {
+
+// Records the scheduler events announced on a schedule's events manager.
+class EventRecorder : public CQVEventHandler {
+ public:
+  explicit EventRecorder(CQVSchedulerEventsManager* manager) : manager_(manager) {}
+  ~EventRecorder() override {
+    for (auto& def : defs_) manager_->unregisterOnEvent(*def, this);
+  }
+  void listen(const CQVEventDef& def) {
+    defs_.emplace_back(def.clone());
+    manager_->registerOnEvent(def, this);
+  }
+  void onEvent(const CQVEventDef& def) override { seen.push_back(def.toString()); }
+  void setUnregisteredFromEvent(const CQVEventDef&, long) override {}
+  std::string getName() const override { return "EventRecorder"; }
+
+  std::vector<std::string> seen;
+
+ private:
+  CQVSchedulerEventsManager* manager_;
+  std::vector<std::unique_ptr<CQVEventDef>> defs_;
+};
+
+CQVRampUpAllVusersActionRunner* rampUpAll(int batch, int interval) {
+  auto* action = new CQVRampUpAllVusersActionRunner();
+  action->setBatchData(batch, interval);
+  return action;
+}
+
+}  // namespace
+
+TEST(ScheduleRun, FailingFirstRampBatchSendsFinishedThenFailed) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  CQVActionRunner* ramp = schedule.add(scenario, rampUp(10, 3, 15));
+  schedule.add(scenario, new CQVStopAllVusersActionRunner());
+  EXPECT_CALL(host, runVusers(testing::_, testing::_)).WillOnce(testing::Return(CQVVusersServices::VUSERS_STATUS_FAILED));
+  EXPECT_CALL(host, onSchedulerFinished()).Times(1);
+  schedule.start();
+  // The recorder registers after start: start resets the events manager.
+  EventRecorder recorder(schedule.services.getEventsManager());
+  recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
+  recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  clock->advance(60s);
+  EXPECT_THAT(recorder.seen, ElementsAre("CQVScenarioActionRunnerFinishedEventDef: actionId = 1",
+                                         "CQVScenarioActionRunnerFailedEventDef"));
+  EXPECT_EQ(ramp->getRunState(), CQVBaseRunner::FAILED);
+  EXPECT_EQ(scenario->getRunState(), CQVBaseRunner::FAILED);
+  EXPECT_FALSE(schedule.root.isRunning());
+}
+
+TEST(ScheduleRun, FailingLaterRampBatchOnlyFinishesTheRamp) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  CQVActionRunner* ramp = schedule.add(scenario, rampUp(10, 3, 15));
+  schedule.add(scenario, new CQVStopAllVusersActionRunner());
+  EXPECT_CALL(host, runVusers(testing::_, testing::_))
+      .WillOnce(testing::Return(0))
+      .WillOnce(testing::Return(CQVVusersServices::VUSERS_STATUS_ABANDONED));
+  schedule.start();
+  EventRecorder recorder(schedule.services.getEventsManager());
+  recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
+  recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  clock->advance(60s);
+  EXPECT_THAT(recorder.seen, ElementsAre("CQVScenarioActionRunnerFinishedEventDef: actionId = 1"));
+  EXPECT_EQ(ramp->getRunState(), CQVBaseRunner::FINISHED);
+  EXPECT_THAT(host.calls(), ElementsAre("15s stopAllVusers", "15s onSchedulerFinished"));
+  EXPECT_EQ(scenario->getRunState(), CQVBaseRunner::FINISHED);
+}
+
+TEST(ScheduleRun, RampUpAllEndsWhenTheHostHasNoMoreVusers) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  CQVActionRunner* ramp = schedule.add(scenario, rampUpAll(2, 10));
+  schedule.add(scenario, new CQVStopAllVusersActionRunner());
+  int calls = 0;
+  ON_CALL(host, runVusers(testing::_, testing::_)).WillByDefault([&](CQVVusersServices::RunMode, long n) {
+    host.record("runVusers " + std::to_string(n));
+    return ++calls == 3 ? CQVVusersServices::VUSERS_STATUS_NO_MORE_VUSERS : 0;
+  });
+  schedule.start();
+  clock->advance(15s);
+  int next = 0;
+  EXPECT_TRUE(ramp->getNumberOfVusersInNextBatch(next));
+  EXPECT_EQ(next, 2);
+  clock->advance(100s);
+  EXPECT_THAT(host.calls(), ElementsAre("0s runVusers 2", "10s runVusers 2", "20s runVusers 2", "20s stopAllVusers",
+                                        "20s onSchedulerFinished"));
+  EXPECT_FALSE(ramp->getNumberOfVusersInNextBatch(next));
+  EXPECT_FALSE(ramp->hasNextBatch());
+}
+
+TEST(ScheduleRun, InitAllFinishesOnlyOnTheHostsInitializedEvent) {
+  ScopedManualClock clock;
+  ScopedMemoryLog log;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  CQVActionRunner* init = schedule.add(scenario, new CQVInitAllVusersActionRunner());
+  schedule.add(scenario, new CQVRunAllVusersActionRunner());
+  // Raised before InitAll started: not seen.
+  CQVEventsManager::instance()->notifyOnEvent(CQVScenarioAllVusersInitEventDef());
+  schedule.start();
+  clock->advance(30s);
+  EXPECT_EQ(init->getRunState(), CQVBaseRunner::RUNNING);
+  EXPECT_THAT(host.calls(), ElementsAre("0s initAllVusers mode=1"));
+  long runTime = -1;
+  EXPECT_TRUE(schedule.root.getRunTime(CQVScenarioContext(), runTime));
+  EXPECT_EQ(runTime, 0) << "the run is measured from the end of the initialization";
+
+  CQVEventsManager::instance()->notifyOnEvent(CQVScenarioAllVusersInitEventDef());
+  EXPECT_EQ(init->getRunState(), CQVBaseRunner::FINISHED);
+  EXPECT_EQ((*log).count("SCENARIO @  @ QVE event @ initialization finished"), 1u);
+  clock->advance(10s);
+  EXPECT_THAT(host.calls(), ElementsAre("0s initAllVusers mode=1", "30s runAllVusers mode=1", "30s onSchedulerFinished"));
+  EXPECT_TRUE(schedule.root.getRunTime(CQVScenarioContext(), runTime));
+  EXPECT_EQ(runTime, 10);
+  // Group initialization events of another schedule do not finish it either.
+  EXPECT_EQ(scenario->getRunState(), CQVBaseRunner::FINISHED);
+}
+
+TEST(ScheduleRun, RampInitAllWritesAnErrorLineForAnEarlyEvent) {
+  ScopedManualClock clock;
+  ScopedMemoryLog log;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  auto* init = new CQVInitRampUpAllVusersActionRunner();
+  init->setBatchData(5, 10);
+  schedule.add(scenario, init);
+  schedule.add(scenario, new CQVRunAllVusersActionRunner());
+  int calls = 0;
+  ON_CALL(host, initVusers(testing::_, testing::_)).WillByDefault([&](long n, CQVVusersServices::RunMode) {
+    host.record("initVusers " + std::to_string(n));
+    return ++calls == 4 ? CQVVusersServices::VUSERS_STATUS_NO_MORE_VUSERS : 0;
+  });
+  schedule.start();
+  clock->advance(15s);  // two batches issued, more to come
+  CQVEventsManager::instance()->notifyOnEvent(CQVScenarioAllVusersInitEventDef());
+  const std::string error =
+      "ERROR: CQVInitRampUpAllVusersActionRunner got the event that initialization was finished, before ramp was finished.";
+  EXPECT_EQ((*log).count(error), 1u);
+  EXPECT_EQ(init->getRunState(), CQVBaseRunner::FINISHED);
+  clock->advance(60s);  // later batches still come until the host answers 2
+  EXPECT_THAT(host.calls(), ElementsAre("0s initVusers 5", "10s initVusers 5", "15s runAllVusers mode=1",
+                                        "15s onSchedulerFinished", "20s initVusers 5", "30s initVusers 5"));
+}
+
+TEST(ScheduleRun, GroupFailureFollowsStartsAfterLinks) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVGroupRunner* a = schedule.addGroup("A");
+  schedule.add(a, new CQVRunAllVusersActionRunner());
+  CQVGroupRunner* b = schedule.addGroup("B");
+  b->setPreviousGroupName("A");
+  schedule.add(b, new CQVRunAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  CQVGroupRunner* c = schedule.addGroup("C");
+  c->setPreviousGroupName("B");
+  schedule.add(c, new CQVRunAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("B"));
+  CQVGroupRunner* x = schedule.addGroup("X");
+  schedule.add(x, new CQVRunAllVusersActionRunner());
+  ON_CALL(host, runAllGroupVusers(testing::_, testing::_)).WillByDefault([&](const std::string& g, CQVVusersServices::RunMode) {
+    host.record(g + " runAllGroupVusers");
+    return g == "A" || g == "X" ? CQVVusersServices::VUSERS_STATUS_FAILED : 0;
+  });
+  EXPECT_CALL(host, onSchedulerFinished()).Times(1);
+  EXPECT_CALL(host, onGroupFinished(testing::_)).Times(0);
+  schedule.start();
+  clock->advance(5s);
+  EXPECT_EQ(a->getRunState(), CQVBaseRunner::FAILED);
+  EXPECT_EQ(x->getRunState(), CQVBaseRunner::FAILED);
+  EXPECT_EQ(b->getRunState(), CQVBaseRunner::FAILED) << "B starts after the failed A";
+  EXPECT_EQ(c->getRunState(), CQVBaseRunner::FAILED) << "C starts after the failed B";
+  EXPECT_FALSE(schedule.root.isRunning());
+}
+
+TEST(ScheduleRun, UnrelatedGroupFailureIsIgnoredAndGroupFinishedOnce) {
+  ScopedManualClock clock;
+  ScopedMemoryLog log;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVGroupRunner* a = schedule.addGroup("A");
+  schedule.add(a, new CQVRunAllVusersActionRunner());
+  schedule.add(a, duration(10));
+  CQVGroupRunner* b = schedule.addGroup("B");
+  b->setPreviousGroupName("A");
+  schedule.add(b, new CQVRunAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  CQVGroupRunner* x = schedule.addGroup("X");
+  schedule.add(x, new CQVStopAllVusersActionRunner());
+  ON_CALL(host, stopAllGroupVusers(testing::_)).WillByDefault(testing::Return(CQVVusersServices::VUSERS_STATUS_FAILED));
+  EXPECT_CALL(host, onGroupFinished("A")).Times(1);
+  EXPECT_CALL(host, onGroupFinished("B")).Times(1);
+  EXPECT_CALL(host, onSchedulerFinished()).Times(1);
+  schedule.start();
+  clock->advance(5s);
+  EXPECT_EQ(x->getRunState(), CQVBaseRunner::FAILED);
+  EXPECT_NE(b->getRunState(), CQVBaseRunner::FAILED);
+  clock->advance(10s);
+  EXPECT_EQ(a->getRunState(), CQVBaseRunner::FINISHED);
+  // The host reports that group A finished running: B may start.
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));
+  clock->settle();
+  EXPECT_EQ(b->getRunState(), CQVBaseRunner::FINISHED);
+  EXPECT_EQ((*log).count("GROUP @ A @ Started"), 1u);
+  EXPECT_EQ((*log).count("GROUP @ A @ Finished"), 1u) << "written on the host's group-finished event";
+  EXPECT_FALSE(schedule.root.isRunning());
+}
+
+TEST(ScheduleRun, StopInTheMiddleLeavesNoRegistrationAndNoLaterHostCall) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVGroupRunner* a = schedule.addGroup("A");
+  auto* init = new CQVInitRampUpAllVusersActionRunner();
+  init->setBatchData(5, 10);
+  schedule.add(a, init);
+  schedule.add(a, rampUpAll(2, 15));
+  schedule.add(a, duration(300));
+  CQVGroupRunner* b = schedule.addGroup("B");
+  b->setPreviousGroupName("A");
+  schedule.add(b, new CQVInitAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  schedule.start();
+  clock->advance(25s);
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupAllVusersInitEventDef("A"));
+  clock->advance(20s);
+  const std::size_t callsBefore = host.calls().size();
+  ASSERT_GT(callsBefore, 3u);
+  schedule.stop();
+  CQVSchedulerEventsManager* manager = schedule.services.getEventsManager();
+  EXPECT_EQ(manager->getTimer().registrationCount(), 0u);
+  EXPECT_EQ(CQVEventsManager::instance()->registrationCount(manager), 0);
+  EXPECT_TRUE(schedule.root.getSchedulerRunners().empty());
+  EXPECT_FALSE(schedule.root.isRunning());
+  clock->advance(1000s);
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));
+  clock->settle();
+  EXPECT_EQ(host.calls().size(), callsBefore);
+}
+
+TEST(ScheduleRun, GroupsAddedAThenBStartInTheOrderBThenA) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  schedule.add(schedule.addGroup("A"), new CQVRunAllVusersActionRunner());
+  schedule.add(schedule.addGroup("B"), new CQVRunAllVusersActionRunner());
+  ASSERT_EQ(schedule.root.getSchedulerRunners().size(), 2u);
+  EXPECT_EQ(schedule.root.getSchedulerRunners().front()->getContext()->getLogName(), "GROUP @ B");
+  schedule.start();
+  clock->settle();
+  EXPECT_THAT(host.calls(), ElementsAre("0s B runAllGroupVusers mode=1", "0s onGroupFinished B",
+                                        "0s A runAllGroupVusers mode=1", "0s onGroupFinished A", "0s onSchedulerFinished"));
 }

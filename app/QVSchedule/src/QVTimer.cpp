@@ -247,4 +247,14 @@ bool CQVTimer::isPaused() {
   return paused;
 }
 
+std::size_t CQVTimer::registrationCount() {
+  std::lock_guard<QVCriticalSection> lock(timerLock);
+  std::size_t count = 0;
+  for (const CQVBaseTimeHandlersMap* map : {static_cast<CQVBaseTimeHandlersMap*>(&absTimeHandlersMap),
+                                            static_cast<CQVBaseTimeHandlersMap*>(&relTimeHandlersMap)}) {
+    for (const auto& entry : map->entries()) count += entry.second->size();
+  }
+  return count;
+}
+
 bool CQVTimer::isTimerThread() const { return thread && thread->isCurrentThread(); }

@@ -49,6 +49,8 @@ class CQVTimer {
   QVCriticalSection* getSchedulerLock() const { return schedulerLock.load(std::memory_order_acquire); }
 
   bool isPaused();
+  // Registrations held in both maps.
+  std::size_t registrationCount();
   long getThreadId() const { return threadId; }
   bool isTimerThread() const;
 
