@@ -1,0 +1,129 @@
+// The start handshake of runners: permission and start condition, in either order, start once.
+#include "QVBaseRunner.h"
+#include "QVEventsManager.h"
+#include "QVHostEventDefs.h"
+#include "QVScheduleServices.h"
+#include "QVTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace {
+
+class CountingRunner : public CQVBaseRunner {
+ public:
+  bool start() override {
+    ++starts;
+    startedOnTimerThread = services->getEventsManager()->getTimer().isTimerThread();
+    return true;
+  }
+  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override { otherTimes.push_back(handler); }
+  int starts = 0;
+  bool startedOnTimerThread = false;
+  std::vector<CQVBaseRunnerTimeHandler*> otherTimes;
+};
+
+struct Fixture {
+  ScopedManualClock clock;
+  CQVScheduleServices services;
+  CountingRunner runner;
+  Fixture() { runner.setServices(&services); }
+  ~Fixture() { runner.unregisterOnEvents(); }
+  // The owner's calls run under the scheduler lock, as the root runner's do.
+  template <typename F>
+  void locked(F f) {
+    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    f();
+  }
+  void raise(const CQVEventDef& def) {
+    CQVEventsManager::instance()->notifyOnEvent(def);
+    clock->settle();
+  }
+};
+
+}  // namespace
+
+TEST(BaseRunner, WithoutEventsStartsOnTheZeroDelayCallbackNeverInsideRegistration) {
+  Fixture f;
+  f.locked([&] { f.runner.registerOnStartCondition(); });
+  EXPECT_EQ(f.runner.starts, 0);
+  f.locked([&] { f.runner.mayStart(); });
+  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+  f.clock->settle();
+  EXPECT_EQ(f.runner.starts, 1);
+  EXPECT_TRUE(f.runner.startedOnTimerThread);
+  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::RUNNING);
+  f.locked([&] { f.runner.mayStart(); });
+  EXPECT_EQ(f.runner.starts, 1);
+}
+
+TEST(BaseRunner, ZeroDelayCallbackFirstThenStartsInsideMayStart) {
+  Fixture f;
+  f.locked([&] { f.runner.registerOnStartCondition(); });
+  f.clock->settle();
+  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::START_CONDITION_MET);
+  f.locked([&] { f.runner.mayStart(); });
+  EXPECT_EQ(f.runner.starts, 1);
+  EXPECT_FALSE(f.runner.startedOnTimerThread);
+}
+
+TEST(BaseRunner, TwoStartEventsAreBothNeededAndRepeatsDoNothing) {
+  Fixture f;
+  f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
+  f.runner.addStartConditionEvent(CQVScenarioAllVusersInitEventDef());
+  f.locked([&] {
+    f.runner.registerOnStartCondition();
+    f.runner.mayStart();
+    f.runner.mayStart();
+  });
+  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+  f.raise(CQVScenarioAllVusersInitEventDef());
+  f.raise(CQVScenarioAllVusersInitEventDef());
+  f.raise(CQVGroupFinishedRunningEventDef("b"));
+  EXPECT_EQ(f.runner.starts, 0);
+  f.raise(CQVGroupFinishedRunningEventDef("a"));
+  EXPECT_EQ(f.runner.starts, 1);
+  f.raise(CQVGroupFinishedRunningEventDef("a"));
+  EXPECT_EQ(f.runner.starts, 1);
+}
+
+TEST(BaseRunner, StoppedRunnerRegistersNothingAndDetachedHandlersIgnoreEvents) {
+  Fixture f;
+  f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
+  f.runner.setRunState(CQVBaseRunner::STOPPED);
+  CQVBaseRunnerTimeHandler handler(&f.runner);
+  f.locked([&] {
+    f.runner.registerOnStartCondition();
+    EXPECT_TRUE(f.runner.registerOnRelativeTime(0, &handler));
+  });
+  CQVSchedulerEventsManager* manager = f.services.getEventsManager();
+  EXPECT_EQ(manager->getTimer().registrationCount(), 0u);
+  EXPECT_EQ(CQVEventsManager::instance()->registrationCount(manager), 0);
+
+  Fixture g;
+  g.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
+  g.locked([&] {
+    g.runner.registerOnStartCondition();
+    g.runner.mayStart();
+    g.runner.unregisterOnEvents();
+  });
+  g.raise(CQVGroupFinishedRunningEventDef("a"));
+  EXPECT_EQ(g.runner.starts, 0);
+  EXPECT_EQ(CQVEventsManager::instance()->registrationCount(g.services.getEventsManager()), 0);
+}
+
+TEST(BaseRunner, OtherTimeHandlersGoToOnTimeArrived) {
+  Fixture f;
+  f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
+  CQVBaseRunnerTimeHandler handler(&f.runner);
+  f.locked([&] {
+    f.runner.registerOnStartCondition();
+    f.runner.mayStart();
+    f.runner.registerOnRelativeTime(3, &handler);
+  });
+  f.clock->advance(std::chrono::seconds(3));
+  ASSERT_EQ(f.runner.otherTimes.size(), 1u);
+  EXPECT_EQ(f.runner.otherTimes[0], &handler);
+  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+}

@@ -1,0 +1,183 @@
+// The exported facade over the process-wide scheduler. Each test leaves the scheduler stopped.
+#include "QVRunAllVusersActionRunner.h"
+#include "QVRunDurationActionRunner.h"
+#include "QVScheduler.h"
+#include "QVSchedulerFacade.h"
+#include "ScheduleTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Puts runners into the process-wide root the way the loader does.
+class FacadeSchedule {
+ public:
+  FacadeSchedule() : scheduler(*CQVScheduler::getInstance()) {
+    CQVSchedulerFacade::stop();
+    scheduler.getRoot().setServices(&scheduler.getServices());
+  }
+  ~FacadeSchedule() { CQVSchedulerFacade::stop(); }
+
+  CQVGroupRunner* addGroup(const std::string& name) {
+    scheduler.getServices().setScheduleByGroup();
+    auto* runner = new CQVGroupRunner();
+    runner->setServices(&scheduler.getServices());
+    runner->setContext(new CQVGroupContext(name));
+    scheduler.getRoot().addSchedulerRunner(runner);
+    return runner;
+  }
+  CQVScenarioRunner* addScenario() {
+    scheduler.getServices().setScheduleByScenario();
+    auto* runner = new CQVScenarioRunner();
+    runner->setServices(&scheduler.getServices());
+    runner->setContext(new CQVScenarioContext());
+    scheduler.getRoot().addSchedulerRunner(runner);
+    return runner;
+  }
+  template <typename Action>
+  Action* add(CQVSchedulerRunner* runner, Action* action) {
+    const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
+    action->setServices(&scheduler.getServices());
+    action->setContext(runner->getContext());
+    action->setActionId(previous + 1);
+    if (previous != 0) {
+      std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
+      action->addStartConditionEvent(*def);
+    }
+    runner->appendActionRunner(action);
+    return action;
+  }
+
+  CQVScheduler& scheduler;
+};
+
+CQVRunDurationActionRunner* duration(int seconds) {
+  auto* action = new CQVRunDurationActionRunner(false);
+  action->setDurationSeconds(seconds);
+  return action;
+}
+
+}  // namespace
+
+TEST(Facade, QueriesAnswerForAnEmptyScheduler) {
+  EXPECT_FALSE(CQVSchedulerFacade::isRunning());
+  EXPECT_FALSE(CQVSchedulerFacade::isPaused());
+  CQVSchedulerStage stage;
+  stage.setSecondsToNextStage(77);
+  EXPECT_FALSE(CQVSchedulerFacade::getSchedulerStage(stage));
+  EXPECT_EQ(stage.getSecondsToNextStage(), 77);
+  long seconds = 5;
+  EXPECT_FALSE(CQVSchedulerFacade::getScenarioRunTime(seconds));
+  EXPECT_FALSE(CQVSchedulerFacade::getGroupRunTime("nobody", seconds));
+  EXPECT_EQ(seconds, 5);
+  CQVVusersServices::RunMode mode = CQVVusersServices::RUN_UNTIL_COMPLETE;
+  EXPECT_FALSE(CQVSchedulerFacade::GetScenarioRunMode(mode));
+  EXPECT_EQ(mode, CQVVusersServices::RUN_UNTIL_COMPLETE);
+}
+
+TEST(Facade, NullServicesAreRefusedAndLaterServicesReachTheAdapter) {
+  RecordingHost host;
+  CQVScheduler& scheduler = *CQVScheduler::getInstance();
+  EXPECT_FALSE(CQVSchedulerFacade::setVusersServices(nullptr));
+  scheduler.getServices().setScheduleByGroup();  // an adapter installed before the services
+  EXPECT_TRUE(CQVSchedulerFacade::setVusersServices(&host));
+  EXPECT_EQ(scheduler.getServices().getWrapper()->getVusersServices(), &host);
+  EXPECT_FALSE(CQVSchedulerFacade::setVusersServices(nullptr));
+  EXPECT_EQ(scheduler.getServices().getVusersServices(), &host) << "a null pointer leaves the previous services";
+  scheduler.getServices().setScheduleByScenario();
+  EXPECT_EQ(scheduler.getServices().getWrapper()->getVusersServices(), &host) << "new adapters get the services too";
+}
+
+TEST(Facade, StageNeedsExactlyOneSchedulerRunnerAndRunTimeByGroup) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  CQVSchedulerFacade::setVusersServices(&host);
+  FacadeSchedule schedule;
+  CQVGroupRunner* g1 = schedule.addGroup("g1");
+  schedule.add(g1, duration(30));
+  CQVGroupRunner* g2 = schedule.addGroup("g2");
+  schedule.add(g2, duration(30));
+  CQVSchedulerStage stage;
+  EXPECT_FALSE(CQVSchedulerFacade::getSchedulerStage(stage));
+  long seconds = -1;
+  EXPECT_TRUE(CQVSchedulerFacade::getGroupRunTime("g1", seconds));
+  EXPECT_EQ(seconds, 0) << "no run start recorded yet";
+  EXPECT_TRUE(CQVSchedulerFacade::start());
+  clock->advance(12s);
+  EXPECT_TRUE(CQVSchedulerFacade::getGroupRunTime("g2", seconds));
+  EXPECT_EQ(seconds, 12);
+  seconds = -1;
+  EXPECT_FALSE(CQVSchedulerFacade::getGroupRunTime("G1", seconds)) << "group names are case-sensitive";
+  EXPECT_EQ(seconds, -1);
+  CQVVusersServices::RunMode mode = CQVVusersServices::RUN_UNTIL_COMPLETE;
+  EXPECT_TRUE(CQVSchedulerFacade::GetGroupRunMode("g1", mode));
+  EXPECT_EQ(mode, CQVVusersServices::RUN_INDEFINITELY);
+  EXPECT_FALSE(CQVSchedulerFacade::GetScenarioRunMode(mode));
+}
+
+TEST(Facade, PauseAndResumeLinesAndStates) {
+  ScopedManualClock clock;
+  ScopedMemoryLog log;
+  RecordingHost host;
+  CQVSchedulerFacade::setVusersServices(&host);
+  FacadeSchedule schedule;
+  schedule.add(schedule.addScenario(), duration(100));
+
+  CQVSchedulerFacade::pause();  // not running: one line, nothing else
+  EXPECT_EQ((*log).count("SCHEDULER @  @ Paused"), 1u);
+  EXPECT_FALSE(CQVSchedulerFacade::isPaused());
+
+  CQVSchedulerFacade::start();
+  clock->settle();
+  CQVSchedulerFacade::resume();  // running, not paused: one line, nothing else
+  EXPECT_EQ((*log).count("SCHEDULER @  @ Resumed"), 1u);
+  CQVSchedulerFacade::pause();
+  EXPECT_EQ((*log).count("SCHEDULER @  @ Paused"), 3u) << "the facade's line and the root runner's";
+  EXPECT_TRUE(CQVSchedulerFacade::isPaused());
+  clock->advance(500s);
+  CQVSchedulerFacade::resume();
+  EXPECT_FALSE(CQVSchedulerFacade::isPaused());
+  EXPECT_TRUE(CQVSchedulerFacade::isRunning());
+  clock->advance(99s);
+  EXPECT_TRUE(CQVSchedulerFacade::isRunning());
+  clock->advance(1s);
+  EXPECT_FALSE(CQVSchedulerFacade::isRunning());
+  EXPECT_THAT(host.calls(), testing::ElementsAre("0s canStartDuration", "0s onSchedulerPaused", "500s onSchedulerResumed",
+                                                 "600s onSchedulerFinished"));
+}
+
+TEST(Facade, StartWhileRunningLeavesTheScheduleAloneAndStopDiscardsIt) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  CQVSchedulerFacade::setVusersServices(&host);
+  FacadeSchedule schedule;
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  schedule.add(scenario, duration(10));
+  schedule.add(scenario, new CQVRunAllVusersActionRunner());
+  CQVSchedulerFacade::start();
+  clock->advance(5s);
+  EXPECT_TRUE(CQVSchedulerFacade::start());
+  clock->advance(5s);
+  EXPECT_THAT(host.calls(), testing::ElementsAre("0s canStartDuration", "10s runAllVusers mode=1", "10s onSchedulerFinished"));
+
+  CQVSchedulerFacade::stop();
+  EXPECT_TRUE(schedule.scheduler.getRoot().getSchedulerRunners().empty());
+  host.clearCalls();
+  // Start after stop without a new load: an empty schedule that runs until stopped.
+  EXPECT_TRUE(CQVSchedulerFacade::start());
+  EXPECT_TRUE(CQVSchedulerFacade::isRunning());
+  clock->advance(60s);
+  EXPECT_TRUE(host.calls().empty());
+  CQVSchedulerFacade::stop();
+  EXPECT_FALSE(CQVSchedulerFacade::isRunning());
+}
+
+TEST(Facade, RootWithoutServicesStartsEmptyWithoutTouchingTheEventsManager) {
+  CQVLoadTestSchedulerRunner root;
+  EXPECT_TRUE(root.start());
+  EXPECT_TRUE(root.isRunning());
+  root.stop();  // no services: no lock, only the flags
+  EXPECT_FALSE(root.isRunning());
+}
