@@ -46,10 +46,13 @@ struct Fixture {
 
 TEST(BaseRunner, WithoutEventsStartsOnTheZeroDelayCallbackNeverInsideRegistration) {
   Fixture f;
-  f.locked([&] { f.runner.registerOnStartCondition(); });
-  EXPECT_EQ(f.runner.starts, 0);
-  f.locked([&] { f.runner.mayStart(); });
-  EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+  // Under the scheduler lock the zero-delay callback cannot come in between.
+  f.locked([&] {
+    f.runner.registerOnStartCondition();
+    EXPECT_EQ(f.runner.starts, 0);
+    f.runner.mayStart();
+    EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+  });
   f.clock->settle();
   EXPECT_EQ(f.runner.starts, 1);
   EXPECT_TRUE(f.runner.startedOnTimerThread);

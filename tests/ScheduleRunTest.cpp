@@ -205,11 +205,13 @@ TEST(ScheduleRun, FailingFirstRampBatchSendsFinishedThenFailed) {
   schedule.add(scenario, new CQVStopAllVusersActionRunner());
   EXPECT_CALL(host, runVusers(testing::_, testing::_)).WillOnce(testing::Return(CQVVusersServices::VUSERS_STATUS_FAILED));
   EXPECT_CALL(host, onSchedulerFinished()).Times(1);
-  schedule.start();
-  // The recorder registers after start: start resets the events manager.
+  // The recorder registers after start (start resets the events manager), before the first
+  // callback (the scheduler lock is held).
   EventRecorder recorder(schedule.services.getEventsManager());
-  recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
-  recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  schedule.startThen([&] {
+    recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
+    recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  });
   clock->advance(60s);
   EXPECT_THAT(recorder.seen, ElementsAre("CQVScenarioActionRunnerFinishedEventDef: actionId = 1",
                                          "CQVScenarioActionRunnerFailedEventDef"));
@@ -229,10 +231,11 @@ TEST(ScheduleRun, FailingLaterRampBatchOnlyFinishesTheRamp) {
   EXPECT_CALL(host, runVusers(testing::_, testing::_))
       .WillOnce(testing::Return(0))
       .WillOnce(testing::Return(CQVVusersServices::VUSERS_STATUS_ABANDONED));
-  schedule.start();
   EventRecorder recorder(schedule.services.getEventsManager());
-  recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
-  recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  schedule.startThen([&] {
+    recorder.listen(CQVScenarioActionRunnerFinishedEventDef(1));
+    recorder.listen(CQVScenarioActionRunnerFailedEventDef());
+  });
   clock->advance(60s);
   EXPECT_THAT(recorder.seen, ElementsAre("CQVScenarioActionRunnerFinishedEventDef: actionId = 1"));
   EXPECT_EQ(ramp->getRunState(), CQVBaseRunner::FINISHED);

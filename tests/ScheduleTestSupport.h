@@ -165,6 +165,13 @@ class TestSchedule {
     std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
     root.start();
   }
+  // Starts and runs `then` before any timer or event callback can come.
+  template <typename F>
+  void startThen(F then) {
+    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    root.start();
+    then();
+  }
   void stop() {
     std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
     root.stop();
