@@ -435,3 +435,31 @@ TEST(ScheduleRun, GroupsAddedAThenBStartInTheOrderBThenA) {
   EXPECT_THAT(host.calls(), ElementsAre("0s B runAllGroupVusers mode=1", "0s onGroupFinished B",
                                         "0s A runAllGroupVusers mode=1", "0s onGroupFinished A", "0s onSchedulerFinished"));
 }
+
+TEST(ScheduleRun, EventsHeldByAPauseDoNotReachTheNextRun) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  auto addGroups = [&] {
+    schedule.add(schedule.addGroup("A"), duration(50));
+    CQVGroupRunner* b = schedule.addGroup("B");
+    b->setPreviousGroupName("A");
+    return schedule.add(b, new CQVRunAllVusersActionRunner());
+  };
+  CQVActionRunner* first = addGroups();
+  first->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  schedule.start();
+  clock->advance(10s);
+  schedule.pause();
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));  // held by the pause
+  schedule.stop();
+
+  CQVActionRunner* second = addGroups();
+  second->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  schedule.start();
+  clock->advance(60s);  // A's duration ends and its finished event is delivered
+  EXPECT_NE(second->getRunState(), CQVBaseRunner::FINISHED) << "the held event belonged to the stopped run";
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));
+  EXPECT_EQ(second->getRunState(), CQVBaseRunner::FINISHED);
+}

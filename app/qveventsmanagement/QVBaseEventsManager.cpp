@@ -33,7 +33,8 @@ struct DefinitionEntry {
 struct HandlerState {
   long count = 0;
   // onEvent calls to the handler running now, plus one while a thread is making reports to it.
-  // Reports are made only by the thread that holds the last busy unit.
+  // An unregistration reports at once only when this is 0 (and takes a unit for its report);
+  // otherwise it defers, and the thread that drops the last unit makes the deferred reports.
   int busy = 0;
   // Definitions of unregistrations not yet reported, oldest first.
   std::vector<std::unique_ptr<CQVEventDef>> deferred;
@@ -207,6 +208,15 @@ void CQVBaseEventsManager::unregisterAllHandlers() {
     impl->entries.clear();
   }
   for (const auto& def : dropped) unregisteredLastHandlerForEvent(*def);
+}
+
+void CQVBaseEventsManager::discardPending() {
+  std::deque<QueuedItem> dropped;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    dropped.swap(impl_->queue);
+  }
+  // Destroyed here, outside the lock: destroying a request may run its own code.
 }
 
 void CQVBaseEventsManager::notifyOnEvent(const CQVEventDef& def) { addEventToNotifyOn(def); }

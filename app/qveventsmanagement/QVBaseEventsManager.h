@@ -67,6 +67,8 @@ class CQVBaseEventsManager {
   // Drops every registration; calls unregisteredLastHandlerForEvent once per definition that had
   // handlers, and makes no setUnregisteredFromEvent report.
   void unregisterAllHandlers();
+  // Drops every queued request and event that has not started yet.
+  void discardPending();
 
   virtual void registeredFirstHandlerForEvent(const CQVEventDef& def);
   virtual void unregisteredLastHandlerForEvent(const CQVEventDef& def);

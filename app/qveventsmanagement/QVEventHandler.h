@@ -5,9 +5,11 @@
 // registrations the handler still holds in that manager; when that number is 0 the handler may
 // delete itself there, and the manager no longer touches it.
 // Threads: onEvent runs on whichever thread executes the manager's queue, with no manager lock
-// held; it may register, unregister and raise events. A report is never made to a handler while
-// one of its onEvent calls runs on any thread: it waits until the last such call returns and is
-// then made on that thread. One manager never makes two reports to one handler at once.
+// held; it may register, unregister and raise events. When a registration is dropped while one of
+// the handler's onEvent calls runs (on any thread, this one included), the report waits until the
+// last running call returns and is then made on that thread; so a report of 0 never overlaps an
+// onEvent call. One manager makes its reports to one handler one at a time, in the order of the
+// unregistrations, so a count of 0 comes last.
 #pragma once
 
 #include <string>

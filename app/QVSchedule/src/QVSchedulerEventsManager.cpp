@@ -26,6 +26,8 @@ void CQVSchedulerEventsManager::setSchedulerLock(std::shared_ptr<QVCriticalSecti
 void CQVSchedulerEventsManager::reset() {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::reset");
   unregisterAllHandlers();
+  // Requests and events held by a pause of the previous run would reach the new one's runners.
+  discardPending();
   paused = false;
   timer.reset();
 }

@@ -24,7 +24,8 @@ class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHa
   CQVSchedulerEventsManager();
   ~CQVSchedulerEventsManager() override;
 
-  // Drops every registration (events and times) and returns to running.
+  // Drops every registration (events and times) and every held request and event, and returns
+  // to running.
   void reset();
   void notifyOnEvent(const CQVEventDef& def) override;
   virtual bool registerOnRelativeTime(long relSeconds, CQVTimeHandler* handler);
