@@ -1,5 +1,7 @@
 // The exported facade over the process-wide scheduler. Each test leaves the scheduler stopped.
+#include "QVRampUpVusersActionRunner.h"
 #include "QVRunAllVusersActionRunner.h"
+#include "QVStopAllVusersActionRunner.h"
 #include "QVRunDurationActionRunner.h"
 #include "QVScheduler.h"
 #include "QVSchedulerFacade.h"
@@ -180,4 +182,61 @@ TEST(Facade, RootWithoutServicesStartsEmptyWithoutTouchingTheEventsManager) {
   EXPECT_TRUE(root.isRunning());
   root.stop();  // no services: no lock, only the flags
   EXPECT_FALSE(root.isRunning());
+}
+
+TEST(ReentrantHost, StopFromInsideAHostCallEndsTheScheduleSafely) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  CQVSchedulerFacade::setVusersServices(&host);
+  FacadeSchedule schedule;
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  auto* ramp = new CQVRampUpVusersActionRunner();
+  ramp->setBatchData(3, 15, 10);
+  schedule.add(scenario, ramp);
+  schedule.add(scenario, new CQVStopAllVusersActionRunner());
+  int batches = 0;
+  ON_CALL(host, runVusers(testing::_, testing::_)).WillByDefault([&](CQVVusersServices::RunMode, long n) {
+    host.record("runVusers " + std::to_string(n));
+    if (++batches == 2) {
+      CQVSchedulerFacade::stop();  // on the timer thread, inside the ramp's own call
+      host.record(CQVSchedulerFacade::isRunning() ? "still running" : "stopped");
+    }
+    return 0;
+  });
+  CQVSchedulerFacade::start();
+  clock->advance(100s);
+  EXPECT_THAT(host.calls(), testing::ElementsAre("0s runVusers 3", "15s runVusers 3", "15s stopped"));
+  EXPECT_TRUE(schedule.scheduler.getRoot().getSchedulerRunners().empty());
+  CQVSchedulerStage stage;
+  EXPECT_FALSE(CQVSchedulerFacade::getSchedulerStage(stage));  // also deletes the retired runners
+  EXPECT_EQ(schedule.scheduler.getServices().getEventsManager()->getTimer().registrationCount(), 0u);
+}
+
+TEST(ReentrantHost, PauseAndQueriesFromInsideAHostCall) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  CQVSchedulerFacade::setVusersServices(&host);
+  FacadeSchedule schedule;
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  auto* ramp = new CQVRampUpVusersActionRunner();
+  ramp->setBatchData(3, 15, 9);
+  schedule.add(scenario, ramp);
+  ON_CALL(host, runVusers(testing::_, testing::_)).WillByDefault([&](CQVVusersServices::RunMode, long n) {
+    host.record("runVusers " + std::to_string(n));
+    CQVSchedulerStage stage;
+    long seconds = -1;
+    // Queries re-enter the scheduler lock this thread holds: they answer, they do not block.
+    CQVSchedulerFacade::getSchedulerStage(stage);
+    EXPECT_TRUE(CQVSchedulerFacade::getScenarioRunTime(seconds));
+    if (n == 3 && !CQVSchedulerFacade::isPaused()) CQVSchedulerFacade::pause();
+    return 0;
+  });
+  CQVSchedulerFacade::start();
+  clock->advance(40s);
+  EXPECT_TRUE(CQVSchedulerFacade::isPaused());
+  CQVSchedulerFacade::resume();
+  clock->advance(15s);
+  EXPECT_TRUE(CQVSchedulerFacade::isPaused()) << "the second batch paused again";
+  EXPECT_THAT(host.calls(), testing::ElementsAre("0s runVusers 3", "0s onSchedulerPaused", "40s onSchedulerResumed",
+                                                 "55s runVusers 3", "55s onSchedulerPaused"));
 }

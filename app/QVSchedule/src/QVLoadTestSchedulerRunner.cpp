@@ -1,6 +1,7 @@
 #include "QVLoadTestSchedulerRunner.h"
 
 #include "QVClock.h"
+#include "QVHostCallScope.h"
 #include "QVScheduleLog.h"
 #include "QVScheduleServices.h"
 #include "QVSchedulerRunnerFailedEventDef.h"
@@ -80,6 +81,7 @@ void CQVLoadTestSchedulerRunner::onEvent(const CQVEventDef&) {
   CQVVusersServices* host = services ? services->getVusersServices() : nullptr;
   if (!host) return;
   try {
+    const CQVHostCallScope scope;
     host->onSchedulerFinished();
   } catch (...) {
     QVScheduleLog().logErrorText("Host call onSchedulerFinished threw an exception", QV_LOG_ARGS);
@@ -101,7 +103,17 @@ void CQVLoadTestSchedulerRunner::stop() {
     runner->unregisterOnEvents();
   }
   if (services) secondLock = std::unique_lock<QVCriticalSection>(services->getSecondLock());
+  if (CQVHostCallScope::isActive()) {
+    // Called back from inside a host call: the runners that made that call are still on this
+    // thread's stack. They are stopped and hold no registration; they are deleted at the next
+    // call from outside any host call.
+    for (auto& runner : schedulerRunners) retiredRunners.push_back(std::move(runner));
+  }
   clear(false);
+}
+
+void CQVLoadTestSchedulerRunner::deleteRetiredRunners() {
+  if (!CQVHostCallScope::isActive()) retiredRunners.clear();
 }
 
 void CQVLoadTestSchedulerRunner::pause() {
@@ -113,6 +125,7 @@ void CQVLoadTestSchedulerRunner::pause() {
   for (const auto& runner : schedulerRunners) runner->setPaused();
   if (CQVVusersServices* host = services->getVusersServices()) {
     try {
+      const CQVHostCallScope scope;
       host->onSchedulerPaused();
     } catch (...) {
       QVScheduleLog().logErrorText("Host call onSchedulerPaused threw an exception", QV_LOG_ARGS);
@@ -127,6 +140,7 @@ void CQVLoadTestSchedulerRunner::resume() {
   if (!services) return;
   if (CQVVusersServices* host = services->getVusersServices()) {
     try {
+      const CQVHostCallScope scope;
       host->onSchedulerResumed();
     } catch (...) {
       QVScheduleLog().logErrorText("Host call onSchedulerResumed threw an exception", QV_LOG_ARGS);

@@ -32,7 +32,10 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   void clear(bool fromDestructor);
   // Starts the loaded schedule; leaves a running schedule alone. Always true.
   bool start();
+  // Stops and deletes the scheduler runners. Called back from inside a host call, it stops them
+  // and keeps them (retired) until deleteRetiredRunners runs outside any host call.
   void stop();
+  void deleteRetiredRunners();
   void pause();
   void resume();
 
@@ -54,6 +57,7 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   void unregisterSelf();
 
   std::list<std::unique_ptr<CQVSchedulerRunner>> schedulerRunners;
+  std::list<std::unique_ptr<CQVSchedulerRunner>> retiredRunners;  // stopped, awaiting deletion
   CQVScheduleServices* services = nullptr;
   std::atomic<bool> paused{false};
   std::atomic<bool> running{false};

@@ -24,14 +24,20 @@ CQVScheduler::CQVScheduler() {
   QV_TRACE_SCOPE("CQVScheduler::CQVScheduler");
 }
 
+std::unique_lock<QVCriticalSection> CQVScheduler::lockSchedule() {
+  std::unique_lock<QVCriticalSection> lock(services.getSchedulerLock());
+  root.deleteRetiredRunners();
+  return lock;
+}
+
 bool CQVScheduler::setVusersServices(CQVVusersServices* vusersServices) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return services.setVusersServices(vusersServices);
 }
 
 bool CQVScheduler::setXMLFile(const char* path) {
   QV_TRACE_SCOPE("CQVScheduler::setXMLFile");
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   // A running schedule is stopped first, under the same locks as stop, so that no callback can
   // reach a runner that the load deletes.
   root.stop();
@@ -41,7 +47,7 @@ bool CQVScheduler::setXMLFile(const char* path) {
 
 bool CQVScheduler::setXMLString(const char* xml) {
   QV_TRACE_SCOPE("CQVScheduler::setXMLString");
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   root.stop();
   CQVLoadTestSchedulerRunnerBuilder builder(&services);
   return builder.buildFromXMLString(root, xml);
@@ -51,14 +57,14 @@ bool CQVScheduler::start() {
   QV_TRACE_SCOPE("CQVScheduler::start");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Started");
   // Under the scheduler lock, so that a zero-delay start callback cannot interleave with mayStart.
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return root.start();
 }
 
 bool CQVScheduler::stop() {
   QV_TRACE_SCOPE("CQVScheduler::stop");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Stopped");
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   root.stop();
   return true;
 }
@@ -66,7 +72,7 @@ bool CQVScheduler::stop() {
 bool CQVScheduler::pause() {
   QV_TRACE_SCOPE("CQVScheduler::pause");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   if (root.isRunning()) root.pause();
   return true;
 }
@@ -74,7 +80,7 @@ bool CQVScheduler::pause() {
 bool CQVScheduler::resume() {
   QV_TRACE_SCOPE("CQVScheduler::resume");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   if (root.isRunning() && root.isPaused()) root.resume();
   return true;
 }
@@ -84,27 +90,27 @@ bool CQVScheduler::isRunning() { return root.isRunning(); }
 bool CQVScheduler::isPaused() { return root.isRunning() && root.isPaused(); }
 
 bool CQVScheduler::getScenarioRunTime(long& seconds) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return root.getRunTime(CQVScenarioContext(), seconds);
 }
 
 bool CQVScheduler::getGroupRunTime(const std::string& groupName, long& seconds) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return root.getRunTime(CQVGroupContext(groupName), seconds);
 }
 
 bool CQVScheduler::getScenarioRunMode(CQVVusersServices::RunMode& mode) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return root.getRunMode(CQVScenarioContext(), mode);
 }
 
 bool CQVScheduler::getGroupRunMode(const std::string& groupName, CQVVusersServices::RunMode& mode) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   return root.getRunMode(CQVGroupContext(groupName), mode);
 }
 
 bool CQVScheduler::getSchedulerStage(CQVSchedulerStage& stage) {
-  std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+  const auto lock = lockSchedule();
   const auto& runners = root.getSchedulerRunners();
   if (runners.size() != 1) return false;
   return runners.front()->computeSchedulerStage(stage);

@@ -8,6 +8,7 @@
 #include "QVScheduleServices.h"
 #include "QVSchedulerStage.h"
 
+#include <mutex>
 #include <string>
 
 class CQVScheduler {
@@ -37,6 +38,9 @@ class CQVScheduler {
   CQVScheduleServices& getServices() { return services; }
 
  private:
+  // Takes the scheduler lock and deletes runners a host stopped from inside one of its callbacks.
+  std::unique_lock<QVCriticalSection> lockSchedule();
+
   CQVLoadTestSchedulerRunner root;
   CQVScheduleServices services;
 };

@@ -162,7 +162,8 @@ void CQVTimer::notifyOnTime(const ULARGE_INTEGER& now) {
     // The first entry is looked up afresh for every handler: handlers may add or remove
     // registrations (even empty the entry being served) while they run.
     absTimeHandlersMap.setCurrToFirst();
-    const bool any = !absTimeHandlersMap.currIsEnd();
+    // A pause asked for by a handler ends the pass: the rest keeps its remaining time.
+    const bool any = !paused && !absTimeHandlersMap.currIsEnd();
     const std::uint64_t due = any ? absTimeHandlersMap.getCurrAbsTime().QuadPart : 0;
     const bool isDue = any && !CQVTimeCompare::isSmaller(now.QuadPart, due, CQVTimeCompare::EPSILON_3);
     if (isDue) {

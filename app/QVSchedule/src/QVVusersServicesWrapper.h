@@ -7,6 +7,7 @@
 #pragma once
 
 #include "QVContext.h"
+#include "QVHostCallScope.h"
 #include "QVVusersServices.h"
 
 #include <atomic>
@@ -60,6 +61,7 @@ class CQVVusersServicesWrapper {
 
 template <typename Call>
 auto CQVVusersServicesWrapper::guardHostCall(const char* operation, Call call, decltype(call()) fallback) {
+  const CQVHostCallScope scope;
   try {
     return call();
   } catch (const std::exception& e) {

@@ -1,0 +1,3 @@
+#include "QVHostCallScope.h"
+
+thread_local int CQVHostCallScope::depth = 0;
