@@ -2,6 +2,7 @@
 
 #include "QVWaitHub.h"
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/syscall.h>
@@ -194,22 +195,32 @@ QVThread::QVThread(std::function<void()> body) {
     std::lock_guard<std::mutex> lock(hub.mutex());
     hub.threadStartedLocked();
   }
-  std::mutex idMutex;
-  std::condition_variable idCv;
-  bool idKnown = false;
-  thread_ = std::thread([this, body = std::move(body), &idMutex, &idCv, &idKnown] {
+  // Shared with the new thread, which runs `body` only once thread_ and id_ are set here.
+  struct Startup {
+    std::mutex mutex;
+    std::condition_variable cv;
+    long id = 0;
+    bool idKnown = false;
+    bool assigned = false;
+  };
+  auto startup = std::make_shared<Startup>();
+  thread_ = std::thread([startup, body = std::move(body)] {
     qvplatform_detail::tCountedThread = true;
     {
-      std::lock_guard<std::mutex> lock(idMutex);
-      id_ = QVCurrentThreadId();
-      idKnown = true;
-      idCv.notify_one();  // under the lock: the constructor's locals die once it sees idKnown
+      std::unique_lock<std::mutex> lock(startup->mutex);
+      startup->id = QVCurrentThreadId();
+      startup->idKnown = true;
+      startup->cv.notify_all();
+      startup->cv.wait(lock, [&] { return startup->assigned; });
     }
     body();
     WaitHub::instance().threadEnded();
   });
-  std::unique_lock<std::mutex> lock(idMutex);
-  idCv.wait(lock, [&] { return idKnown; });
+  std::unique_lock<std::mutex> lock(startup->mutex);
+  startup->cv.wait(lock, [&] { return startup->idKnown; });
+  id_ = startup->id;
+  startup->assigned = true;
+  startup->cv.notify_all();
 }
 
 QVThread::~QVThread() {
