@@ -1,0 +1,24 @@
+#include "QVScenarioBuilder.h"
+
+#include "QVScheduleLog.h"
+
+QV_SOURCE_FILE("QVScenarioBuilder.cpp");
+
+CQVScenarioBuilder::CQVScenarioBuilder(CQVScheduleServices* services, CQVContext* context)
+    : CQVSchedBaseBuilder(services, context) {}
+
+CQVScenarioBuilder::~CQVScenarioBuilder() = default;
+
+bool CQVScenarioBuilder::build(CQVSchedulerRunner& runner, const QVXmlNode& bodyNode) {
+  QV_TRACE_SCOPE("CQVScenarioBuilder::build");
+  return buildScheduling(bodyNode, runner);
+}
+
+bool CQVScenarioBuilder::buildPreSchedulingData(CQVSchedulerRunner& runner, const QVXmlNode& bodyNode) {
+  QV_TRACE_SCOPE("CQVScenarioBuilder::buildPreSchedulingData");
+  QVXmlNode scheduling;
+  if (!QVSelectDefinitionNode(bodyNode, "Scheduling", scheduling)) {
+    return false;
+  }
+  return buildSchedulerInitialization(scheduling, runner);
+}
