@@ -5,6 +5,7 @@
 #include "QVSchedulerFacade.h"
 #include "QVTestSupport.h"
 #include "QVVusersServices.h"
+#include "ScheduleTestSupport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,32 +25,9 @@ namespace {
 
 std::string dataPath(const std::string& name) { return std::string(QV_TEST_DATA_DIR) + "/" + name; }
 
-class HostMock : public CQVVusersServices {
- public:
-  MOCK_METHOD(void, onSchedulerFinished, (), (override));
-  MOCK_METHOD(void, onSchedulerPaused, (), (override));
-  MOCK_METHOD(void, onSchedulerResumed, (), (override));
-  MOCK_METHOD(void, onGroupFinished, (const std::string&), (override));
-  MOCK_METHOD(int, initAllVusers, (RunMode), (override));
-  MOCK_METHOD(int, initVusers, (long, RunMode), (override));
-  MOCK_METHOD(int, runAllVusers, (RunMode), (override));
-  MOCK_METHOD(int, runVusers, (RunMode, long), (override));
-  MOCK_METHOD(int, stopAllVusers, (), (override));
-  MOCK_METHOD(int, stopVusers, (long), (override));
-  MOCK_METHOD(int, canStartDuration, (), (override));
-  MOCK_METHOD(bool, isInFinalStage, (), (override));
-  MOCK_METHOD(int, initAllGroupVusers, (const std::string&, RunMode), (override));
-  MOCK_METHOD(int, initGroupVusers, (const std::string&, long, RunMode), (override));
-  MOCK_METHOD(int, runAllGroupVusers, (const std::string&, RunMode), (override));
-  MOCK_METHOD(int, runGroupVusers, (const std::string&, RunMode, long), (override));
-  MOCK_METHOD(int, stopAllGroupVusers, (const std::string&), (override));
-  MOCK_METHOD(int, stopGroupVusers, (const std::string&, long), (override));
-  MOCK_METHOD(int, canStartGroupDuration, (const std::string&), (override));
-};
-
 // Writes down every call as "<seconds since construction>s <call>" and answers success, unless a
 // test sets other answers.
-class RecordingHostMock : public testing::NiceMock<HostMock> {
+class RecordingHostMock : public testing::NiceMock<MockHost> {
  public:
   RecordingHostMock() : start_(QVNowFileTime()) {
     ON_CALL(*this, onSchedulerFinished()).WillByDefault([this] { record("onSchedulerFinished"); });

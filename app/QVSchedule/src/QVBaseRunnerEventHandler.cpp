@@ -26,13 +26,7 @@ void CQVBaseRunnerEventHandler::onEvent(const CQVEventDef& def) {
 
 void CQVBaseRunnerEventHandler::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
   QV_TRACE_ENTER("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
-  if (QVScheduleLog().isEnabled()) {
-    const std::string text = def.toString();
-    const std::string name = getName();
-    QVScheduleLog().logFormatted(
-        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
-        {text, name, remainingRegistrations});
-  }
+  QVLogUnregisteredFromEvent(def, getName(), remainingRegistrations, QV_LOG_ARGS);
   QV_TRACE_EXIT("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
   if (remainingRegistrations == 0) delete this;
 }

@@ -174,11 +174,5 @@ bool CQVLoadTestSchedulerRunner::getRunMode(const CQVContext& context, CQVVusers
 
 void CQVLoadTestSchedulerRunner::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::setUnregisteredFromEvent");
-  if (QVScheduleLog().isEnabled()) {
-    const std::string text = def.toString();
-    const std::string name = getName();
-    QVScheduleLog().logFormatted(
-        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
-        {text, name, remainingRegistrations});
-  }
+  QVLogUnregisteredFromEvent(def, getName(), remainingRegistrations, QV_LOG_ARGS);
 }

@@ -10,6 +10,8 @@
 
 #include "qvcpplogger.h"
 
+#include <string>
+
 ILogger& QVScheduleLog();
 ILogger& QVScheduleTestLog();
 
@@ -19,6 +21,11 @@ ILogger& QVScheduleTestLog();
 #define QV_LOG_ARGS qvSourceFile, __LINE__
 #define QV_TRACE_ENTER(function) QVScheduleLog().traceEnter(function, qvSourceFile, __LINE__)
 #define QV_TRACE_EXIT(function) QVScheduleLog().traceExit(function, qvSourceFile, __LINE__)
+
+// Writes "setUnregisteredFromEvent ..." through "QVSchedule" when it is enabled: the line every
+// handler writes when the events library reports an unregistration.
+void QVLogUnregisteredFromEvent(const class CQVEventDef& def, const std::string& handlerName, long remaining,
+                                const char* file, int line);
 
 // Writes the enter trace now and the exit trace when the scope ends.
 class QVTraceScope {

@@ -111,13 +111,7 @@ long CQVSchedulerEventsManager::getRemainingRegistrations() {
 
 void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def, long remaining) {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setUnregisteredFromEvent");
-  if (QVScheduleLog().isEnabled()) {
-    const std::string text = def.toString();
-    const std::string name = getName();
-    QVScheduleLog().logFormatted(
-        QV_LOG_ARGS, "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
-        {text, name, remaining});
-  }
+  QVLogUnregisteredFromEvent(def, getName(), remaining, QV_LOG_ARGS);
   {
     std::lock_guard<std::mutex> lock(deleteMutex);
     remainingRegistrations = remaining;
