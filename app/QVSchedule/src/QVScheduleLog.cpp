@@ -2,12 +2,18 @@
 
 #include "QVEventDef.h"
 
+#include <atomic>
+
 namespace {
 
-// Taken at load, released at unload (static destruction of this library).
+// The two handles are taken when the library loads and released when it unloads. The loggers
+// themselves live for the whole process, so threads that outlive the unload (the process-wide
+// scheduler's timer thread) keep writing through the raw pointers below without a race.
 struct LibraryLoggers {
   QVObjectPtrT<ILogger> schedule = QVLogger::GetLogger("QVSchedule");
   QVObjectPtrT<ILogger> scheduleTest = QVLogger::GetLogger("QVScheduleTest");
+  std::atomic<ILogger*> scheduleLogger{schedule.get()};
+  std::atomic<ILogger*> scheduleTestLogger{scheduleTest.get()};
 };
 
 LibraryLoggers& loggers() {
@@ -20,8 +26,8 @@ const bool kLoggersTaken = (loggers(), true);
 
 }  // namespace
 
-ILogger& QVScheduleLog() { return *loggers().schedule; }
-ILogger& QVScheduleTestLog() { return *loggers().scheduleTest; }
+ILogger& QVScheduleLog() { return *loggers().scheduleLogger.load(std::memory_order_relaxed); }
+ILogger& QVScheduleTestLog() { return *loggers().scheduleTestLogger.load(std::memory_order_relaxed); }
 
 void QVLogUnregisteredFromEvent(const CQVEventDef& def, const std::string& handlerName, long remaining, const char* file,
                                 int line) {
