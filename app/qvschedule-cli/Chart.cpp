@@ -1,0 +1,183 @@
+#include "Chart.h"
+
+#include "QVClock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+double secondsOf(const ChartData& data, std::uint64_t fileTime) {
+  return fileTime > data.origin ? static_cast<double>(fileTime - data.origin) / QV_FILE_TIME_UNITS_PER_SECOND : 0.0;
+}
+
+std::string number(double value, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return buffer;
+}
+
+std::string escapeXml(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string escapeCsv(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+// A tick step of 1, 2 or 5 times a power of ten giving at most about `ticks` intervals.
+double niceStep(double range, int ticks) {
+  const double raw = std::max(range, 1e-9) / ticks;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+    if (factor * power >= raw) return factor * power;
+  }
+  return 10.0 * power;
+}
+
+const char* const kColors[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
+
+}  // namespace
+
+void writeChartCsv(std::ostream& out, const ChartData& data) {
+  out << "time_s,group,running,initialized\n";
+  for (const SimulatedVusers::Sample& sample : data.samples) {
+    out << number(secondsOf(data, sample.at), 3) << ',' << escapeCsv(sample.group) << ',' << sample.running << ','
+        << sample.initialized << '\n';
+  }
+}
+
+void writeChartSvg(std::ostream& out, const ChartData& data) {
+  const double width = 960, height = 540;
+  const double left = 70, right = 190, top = 56, bottom = 64;
+  const double plotW = width - left - right, plotH = height - top - bottom;
+
+  const double endSeconds = std::max(1.0, secondsOf(data, data.end));
+  long maxCount = 1;
+  for (const SimulatedVusers::Sample& s : data.samples) maxCount = std::max({maxCount, s.running, s.initialized});
+  const double xStep = niceStep(endSeconds, 10);
+  const double xMax = std::ceil(endSeconds / xStep) * xStep;
+  const double yStep = std::max(1.0, niceStep(static_cast<double>(maxCount), 8));
+  const double yMax = std::ceil(static_cast<double>(maxCount) / yStep) * yStep;
+  auto x = [&](double seconds) { return left + seconds / xMax * plotW; };
+  auto y = [&](double count) { return top + plotH - count / yMax * plotH; };
+
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 "
+      << width << ' ' << height << "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+  out << "  <title>" << escapeXml(data.title) << "</title>\n";
+  out << "  <rect x=\"0\" y=\"0\" width=\"" << width << "\" height=\"" << height << "\" fill=\"white\"/>\n";
+  out << "  <text class=\"title\" x=\"" << left + plotW / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">"
+      << escapeXml(data.title) << "</text>\n";
+
+  // Grid, ticks and tick labels.
+  out << "  <g class=\"grid\" stroke=\"#e0e0e0\" stroke-width=\"1\">\n";
+  for (double t = 0; t <= xMax + 1e-9; t += xStep) {
+    out << "    <line x1=\"" << number(x(t), 1) << "\" y1=\"" << top << "\" x2=\"" << number(x(t), 1) << "\" y2=\""
+        << top + plotH << "\"/>\n";
+  }
+  for (double v = 0; v <= yMax + 1e-9; v += yStep) {
+    out << "    <line x1=\"" << left << "\" y1=\"" << number(y(v), 1) << "\" x2=\"" << left + plotW << "\" y2=\""
+        << number(y(v), 1) << "\"/>\n";
+  }
+  out << "  </g>\n";
+  out << "  <g class=\"axes\" stroke=\"black\" stroke-width=\"1\">\n";
+  out << "    <line class=\"x-axis\" x1=\"" << left << "\" y1=\"" << top + plotH << "\" x2=\"" << left + plotW << "\" y2=\""
+      << top + plotH << "\"/>\n";
+  out << "    <line class=\"y-axis\" x1=\"" << left << "\" y1=\"" << top << "\" x2=\"" << left << "\" y2=\"" << top + plotH
+      << "\"/>\n";
+  out << "  </g>\n";
+  out << "  <g class=\"x-ticks\" text-anchor=\"middle\">\n";
+  for (double t = 0; t <= xMax + 1e-9; t += xStep) {
+    out << "    <text x=\"" << number(x(t), 1) << "\" y=\"" << top + plotH + 18 << "\">" << number(t, xStep < 1 ? 1 : 0)
+        << "</text>\n";
+  }
+  out << "  </g>\n";
+  out << "  <g class=\"y-ticks\" text-anchor=\"end\">\n";
+  for (double v = 0; v <= yMax + 1e-9; v += yStep) {
+    out << "    <text x=\"" << left - 8 << "\" y=\"" << number(y(v) + 4, 1) << "\">" << number(v, 0) << "</text>\n";
+  }
+  out << "  </g>\n";
+  out << "  <text class=\"x-label\" x=\"" << left + plotW / 2 << "\" y=\"" << height - 18
+      << "\" text-anchor=\"middle\">time since start (s)</text>\n";
+  out << "  <text class=\"y-label\" transform=\"translate(20 " << top + plotH / 2
+      << ") rotate(-90)\" text-anchor=\"middle\">vusers</text>\n";
+
+  // One series per group: running (solid) and initialized (dashed), as step lines.
+  std::map<std::string, std::vector<const SimulatedVusers::Sample*>> byGroup;
+  for (const SimulatedVusers::Sample& s : data.samples) byGroup[s.group].push_back(&s);
+  for (std::size_t i = 0; i < data.groups.size(); ++i) {
+    const std::string& group = data.groups[i];
+    const char* color = kColors[i % (sizeof kColors / sizeof kColors[0])];
+    std::string running, initialized;
+    long lastRunning = 0, lastInitialized = 0;
+    double lastT = 0;
+    std::string lastRunningPoint, lastInitializedPoint;
+    auto add = [&](std::string& points, double t, long v) {
+      std::string& last = &points == &running ? lastRunningPoint : lastInitializedPoint;
+      const std::string point = number(x(t), 2) + "," + number(y(static_cast<double>(v)), 2);
+      if (point == last) return;  // no repeated points
+      points += point + " ";
+      last = point;
+    };
+    add(running, 0, 0);
+    add(initialized, 0, 0);
+    for (const SimulatedVusers::Sample* s : byGroup[group]) {
+      const double t = std::min(secondsOf(data, s->at), endSeconds);
+      add(running, t, lastRunning);
+      add(running, t, s->running);
+      add(initialized, t, lastInitialized);
+      add(initialized, t, s->initialized);
+      lastRunning = s->running;
+      lastInitialized = s->initialized;
+      lastT = t;
+    }
+    add(running, std::max(lastT, endSeconds), lastRunning);
+    add(initialized, std::max(lastT, endSeconds), lastInitialized);
+    running.pop_back();
+    initialized.pop_back();
+    out << "  <g class=\"series\" data-group=\"" << escapeXml(group) << "\">\n";
+    out << "    <polyline class=\"running\" fill=\"none\" stroke=\"" << color << "\" stroke-width=\"2\" points=\"" << running
+        << "\"/>\n";
+    out << "    <polyline class=\"initialized\" fill=\"none\" stroke=\"" << color
+        << "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\" points=\"" << initialized << "\"/>\n";
+    out << "  </g>\n";
+  }
+
+  // Legend: a swatch per group, then the two line styles.
+  const double legendX = left + plotW + 20;
+  out << "  <g class=\"legend\">\n";
+  double legendY = top + 6;
+  for (std::size_t i = 0; i < data.groups.size(); ++i, legendY += 20) {
+    const char* color = kColors[i % (sizeof kColors / sizeof kColors[0])];
+    out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
+        << "\" stroke=\"" << color << "\" stroke-width=\"3\"/>\n";
+    out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">" << escapeXml(data.groups[i]) << "</text>\n";
+  }
+  legendY += 10;
+  out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
+      << "\" stroke=\"#444\" stroke-width=\"2\"/>\n";
+  out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">running</text>\n";
+  legendY += 20;
+  out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
+      << "\" stroke=\"#444\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
+  out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">initialized</text>\n";
+  out << "  </g>\n";
+  out << "</svg>\n";
+}

@@ -1,0 +1,678 @@
+// The qvschedule program, run as a subprocess: check, preview (timeline, SVG, CSV) and run at a
+// high speed, with pause, resume and stop driven through standard input.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kCli = QVSCHEDULE_CLI;
+const std::string kExamples = QVSCHEDULE_EXAMPLES_DIR;
+
+// A running qvschedule with a pipe on its standard input and one on its standard output and
+// error (merged). Killed if still running when destroyed.
+class CliProcess {
+ public:
+  explicit CliProcess(const std::vector<std::string>& args) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> all{kCli};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, kCli.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+    if (rc != 0) {
+      pid_ = -1;
+      throw std::runtime_error("cannot start " + kCli);
+    }
+  }
+
+  ~CliProcess() {
+    closeInput();
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (output_ >= 0) close(output_);
+  }
+
+  void write(const std::string& text) {
+    ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  void closeInput() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+  }
+
+  // Reads lines until one contains `needle` (copied to `matched`); false at the end of the output
+  // or after `timeout`. Each line is looked at once over all calls.
+  bool waitForLine(const std::string& needle, std::string* matched = nullptr, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      while (scanned_ < lines_.size()) {
+        const std::string& line = lines_[scanned_++];
+        if (line.find(needle) != std::string::npos) {
+          if (matched) *matched = line;
+          return true;
+        }
+      }
+      if (!readSome(deadline)) return false;
+    }
+  }
+
+  // Reads everything until the program exits; returns its exit status (-1 on timeout or signal).
+  int finish(std::chrono::milliseconds timeout = 20s) {
+    closeInput();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (readSome(deadline)) {
+    }
+    if (!eof_) return -1;  // still running: the destructor kills it
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  std::string output() const {
+    std::string all;
+    for (const std::string& line : lines_) all += line + "\n";
+    return all + partial_;
+  }
+
+ private:
+  bool readSome(std::chrono::steady_clock::time_point deadline) {
+    if (eof_) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd{output_, POLLIN, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) return true;
+    if (ready <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(output_, buffer, sizeof buffer);
+    if (n <= 0) {
+      eof_ = true;
+      if (!partial_.empty()) lines_.push_back(partial_);
+      partial_.clear();
+      return false;
+    }
+    partial_.append(buffer, static_cast<std::size_t>(n));
+    std::size_t newline;
+    while ((newline = partial_.find('\n')) != std::string::npos) {
+      lines_.push_back(partial_.substr(0, newline));
+      partial_.erase(0, newline + 1);
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  bool eof_ = false;
+  std::vector<std::string> lines_;
+  std::size_t scanned_ = 0;
+  std::string partial_;
+};
+
+struct Result {
+  int exitCode;
+  std::string output;
+  std::vector<std::string> lines;
+  double realSeconds;
+};
+
+Result runCli(const std::vector<std::string>& args, const std::string& input = "") {
+  const auto start = std::chrono::steady_clock::now();
+  CliProcess process(args);
+  if (!input.empty()) process.write(input);
+  const int code = process.finish();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {code, process.output(), process.lines(), seconds};
+}
+
+// "mm:ss.mmm" in seconds; -1 when the text is not such a time.
+double parseTime(const std::string& text) {
+  int minutes = 0, seconds = 0, millis = 0;
+  char a = 0, b = 0;
+  std::istringstream in(text);
+  if (!(in >> minutes >> a >> seconds >> b >> millis) || a != ':' || b != '.') return -1;
+  return minutes * 60.0 + seconds + millis / 1000.0;
+}
+
+// One timeline line: TIME KIND GROUP WHAT COUNT STATUS ...
+struct Line {
+  double time;
+  std::string kind, group, what, count, status;
+};
+
+std::vector<Line> timeline(const std::vector<std::string>& lines, const std::string& kind = "") {
+  std::vector<Line> result;
+  for (const std::string& text : lines) {
+    std::istringstream in(text);
+    std::string time;
+    Line line;
+    if (!(in >> time >> line.kind)) continue;
+    line.time = parseTime(time);
+    if (line.time < 0) continue;
+    if (line.kind != "call" && line.kind != "event" && line.kind != "vusers") continue;
+    in >> line.group >> line.what >> line.count >> line.status;
+    if (kind.empty() || line.kind == kind) result.push_back(line);
+  }
+  return result;
+}
+
+// The host calls of the vusers operations (no notifications).
+std::vector<Line> vusersCalls(const std::vector<std::string>& lines) {
+  std::vector<Line> calls;
+  for (const Line& line : timeline(lines, "call")) {
+    if (line.what.rfind("on", 0) != 0) calls.push_back(line);
+  }
+  return calls;
+}
+
+const Line* find(const std::vector<Line>& lines, const std::string& what, const std::string& group = "") {
+  for (const Line& line : lines) {
+    if (line.what == what && (group.empty() || line.group == group)) return &line;
+  }
+  return nullptr;
+}
+
+// The typical road's host calls: what, count, seconds after the start.
+struct Expected {
+  std::string what, count;
+  double time;
+};
+const std::vector<Expected> kTypicalRoad = {
+    {"runVusers", "3", 0},   {"runVusers", "3", 15}, {"runVusers", "3", 30},       {"runVusers", "1", 45},
+    {"canStartDuration", "-", 45}, {"stopAllVusers", "all", 105},
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "qvschedule-cli-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string file(const std::string& name, const std::string& text = "") const {
+    const fs::path p = path_ / name;
+    if (!text.empty()) std::ofstream(p) << text;
+    return p.string();
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A definition for the whole scenario around the given DynamicScheduling children.
+std::string globalDefinition(const std::string& actions) {
+  return "<?xml version=\"1.0\"?><LoadTest><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers>"
+         "<Scheduler ID=\"1\"><Manual><SchedulerType>Global</SchedulerType><Global><Scheduling><DynamicScheduling>" +
+         actions + "</DynamicScheduling></Scheduling></Global></Manual></Scheduler></LoadTest>";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(CliCheckTest, BuiltinExampleIsValidWithSummary) {
+  const Result r = runCli({"check"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_THAT(r.output, testing::StartsWith("valid: built-in example (typical road)"));
+  EXPECT_THAT(r.output, testing::HasSubstr("type:            Global"));
+  EXPECT_THAT(r.output, testing::HasSubstr("1. RampUp       total 10 vusers, 3 every 15 s"));
+  EXPECT_THAT(r.output, testing::HasSubstr("2. Duration     keep for 60 s"));
+  EXPECT_THAT(r.output, testing::HasSubstr("3. StopAll"));
+  EXPECT_THAT(r.output, testing::HasSubstr("run mode:       indefinitely"));
+}
+
+TEST(CliCheckTest, EveryExampleFileIsValid) {
+  const std::vector<std::string> names = {"typical-road.xml", "groups.xml", "init-all-before-start.xml",
+                                          "ramp-down.xml", "run-until-complete.xml"};
+  for (const std::string& name : names) {
+    const std::string path = kExamples + "/" + name;
+    const Result r = runCli({"check", path});
+    EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output;
+    EXPECT_THAT(r.output, testing::StartsWith("valid: " + path)) << name;
+  }
+}
+
+TEST(CliCheckTest, GroupsSummaryShowsStartModesAndRunModes) {
+  const Result r = runCli({"check", kExamples + "/groups.xml"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_THAT(r.output, testing::HasSubstr("Groups (one schedule per vuser group, 2 groups)"));
+  EXPECT_THAT(r.output, testing::HasSubstr("group g1\n    start:          at scenario begin"));
+  EXPECT_THAT(r.output, testing::HasSubstr("initialization: RampInitAll 5 every 10 s"));
+  EXPECT_THAT(r.output, testing::HasSubstr("1. RampUpAll    all vusers, 2 every 15 s"));
+  EXPECT_THAT(r.output, testing::HasSubstr("group g2\n    start:          after group g1 finished running"));
+  EXPECT_THAT(r.output, testing::HasSubstr("run mode:       until complete"));
+}
+
+TEST(CliCheckTest, RefusedDefinitionsReportTheLibraryMessage) {
+  TempDir dir;
+  struct Case {
+    std::string name, xml, message;
+  };
+  const std::vector<Case> cases = {
+      {"unknown.xml", globalDefinition("<Jump/>"), "Unknown action runner name: Jump"},
+      {"batch.xml", globalDefinition("<RampUpAll><Batch><Count>0</Count><Interval>5</Interval></Batch></RampUpAll>"),
+       "Failed to retrieve action's batch data."},
+      {"total.xml", globalDefinition("<Run/>"), "Failed to retrieve action's total vusers amount."},
+      {"type.xml",
+       "<L><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+       "<SchedulerType>Weekly</SchedulerType><Weekly/></Manual></Scheduler></L>",
+       "Unexpected scheduler type: Weekly"},
+  };
+  for (const Case& c : cases) {
+    const Result r = runCli({"check", dir.file(c.name, c.xml)});
+    EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.output;
+    EXPECT_THAT(r.output, testing::HasSubstr("refused the definition")) << c.name;
+    EXPECT_THAT(r.output, testing::HasSubstr(c.message)) << c.name;
+    EXPECT_THAT(r.output, testing::Not(testing::HasSubstr("valid:"))) << c.name;
+  }
+}
+
+TEST(CliCheckTest, MissingFileAndUnmatchedIdAreRefused) {
+  TempDir dir;
+  const Result missing = runCli({"check", dir.file("absent.xml")});
+  EXPECT_EQ(missing.exitCode, 1) << missing.output;
+  EXPECT_THAT(missing.output, testing::HasSubstr("cannot read"));
+
+  const std::string unmatched =
+      "<L><Schedulers><CurrentSchedulerId>2</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+      "<SchedulerType>Global</SchedulerType></Manual></Scheduler></L>";
+  const Result r = runCli({"check", dir.file("unmatched.xml", unmatched)});
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_THAT(r.output, testing::HasSubstr("no message"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(CliPreviewTest, TypicalRoadTimelineInVirtualTime) {
+  const Result r = runCli({"preview"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_LT(r.realSeconds, 5.0) << "a preview runs in virtual time";
+  const std::vector<Line> calls = vusersCalls(r.lines);
+  ASSERT_EQ(calls.size(), kTypicalRoad.size()) << r.output;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].what, kTypicalRoad[i].what) << i;
+    EXPECT_EQ(calls[i].count, kTypicalRoad[i].count) << i;
+    EXPECT_DOUBLE_EQ(calls[i].time, kTypicalRoad[i].time) << i;
+    EXPECT_EQ(calls[i].group, "scenario") << i;
+    EXPECT_EQ(calls[i].status, "succeeded") << i;
+  }
+  const std::vector<Line> all = timeline(r.lines, "call");
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back().what, "onSchedulerFinished");
+  EXPECT_DOUBLE_EQ(all.back().time, 105.0);
+  EXPECT_THAT(r.output, testing::HasSubstr("scheduler finished after 01:45.000"));
+}
+
+TEST(CliPreviewTest, PoolAnswersNoMoreVusersWhenExhausted) {
+  // 7 vusers for a ramp of 10: the third batch gets 1 of 3 (status 2), the fourth none.
+  const Result r = runCli({"preview", "--vusers", "7"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<Line> calls = vusersCalls(r.lines);
+  ASSERT_GE(calls.size(), 4u) << r.output;
+  EXPECT_EQ(calls[0].status, "succeeded");
+  EXPECT_EQ(calls[1].status, "succeeded");
+  EXPECT_EQ(calls[2].status, "no-more-vusers");
+  EXPECT_EQ(calls[3].status, "no-more-vusers");
+  EXPECT_THAT(r.output, testing::HasSubstr("[idle 0, init 0, run 7, done 0]"));
+}
+
+TEST(CliPreviewTest, GroupsFollowInitializationAndFinishedEvents) {
+  const Result r = runCli({"preview", kExamples + "/groups.xml", "--init-seconds", "12"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<Line> lines = timeline(r.lines);
+  std::vector<Line> inits;
+  for (const Line& line : lines) {
+    if (line.what == "initGroupVusers") inits.push_back(line);
+  }
+  ASSERT_EQ(inits.size(), 3u) << r.output;
+  EXPECT_DOUBLE_EQ(inits[0].time, 0);
+  EXPECT_DOUBLE_EQ(inits[1].time, 10);
+  EXPECT_DOUBLE_EQ(inits[2].time, 20);
+  EXPECT_EQ(inits[2].status, "no-more-vusers");
+
+  // All initialized 12 s after the last initialization call; the ramp up starts then.
+  const Line* initialized = find(lines, "groupAllVusersInit", "g1");
+  ASSERT_NE(initialized, nullptr) << r.output;
+  EXPECT_DOUBLE_EQ(initialized->time, 32);
+  const Line* firstRun = find(lines, "runGroupVusers", "g1");
+  ASSERT_NE(firstRun, nullptr);
+  EXPECT_DOUBLE_EQ(firstRun->time, 32);
+
+  // g2 starts when g1 has finished running: right after g1's stop of all its vusers.
+  const Line* stopAll = find(lines, "stopAllGroupVusers", "g1");
+  const Line* finished = find(lines, "groupFinishedRunning", "g1");
+  const Line* g2Run = find(lines, "runAllGroupVusers", "g2");
+  ASSERT_TRUE(stopAll && finished && g2Run) << r.output;
+  EXPECT_DOUBLE_EQ(finished->time, stopAll->time);
+  EXPECT_DOUBLE_EQ(g2Run->time, stopAll->time);
+  EXPECT_LT(stopAll - &lines[0], g2Run - &lines[0]);
+  EXPECT_EQ(find(lines, "runAllGroupVusers", "g1"), nullptr);
+  EXPECT_NE(find(lines, "onSchedulerFinished"), nullptr);
+}
+
+TEST(CliPreviewTest, RunUntilCompleteGroupFinishesWhenItsVusersComplete) {
+  const Result r = runCli({"preview", kExamples + "/run-until-complete.xml", "--complete-seconds", "20"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<Line> lines = timeline(r.lines);
+  double lastStart = -1, lastCompletion = -1;
+  for (const Line& line : lines) {
+    if (line.what == "runGroupVusers" && line.group == "warmup") lastStart = line.time;
+    if (line.kind == "vusers" && line.what == "completed" && line.group == "warmup") lastCompletion = line.time;
+  }
+  ASSERT_GE(lastStart, 0) << r.output;
+  EXPECT_DOUBLE_EQ(lastCompletion, lastStart + 20);
+  const Line* finished = find(lines, "groupFinishedRunning", "warmup");
+  const Line* mainRun = find(lines, "runAllGroupVusers", "main");
+  ASSERT_TRUE(finished && mainRun) << r.output;
+  EXPECT_DOUBLE_EQ(finished->time, lastCompletion);
+  EXPECT_DOUBLE_EQ(mainRun->time, lastCompletion);
+}
+
+TEST(CliPreviewTest, InitAllBeforeStartWaitsForTheWholeScenario) {
+  const Result r = runCli({"preview", kExamples + "/init-all-before-start.xml"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<Line> lines = timeline(r.lines);
+  const Line* scenarioInit = find(lines, "scenarioAllVusersInit");
+  ASSERT_NE(scenarioInit, nullptr) << r.output;
+  // Every group initializes at the start; nobody runs before the scenario-wide event.
+  for (const std::string group : {"browsers", "buyers", "admins"}) {
+    bool initializedAtStart = false;
+    for (const Line& line : lines) {
+      if (line.group == group && line.what.rfind("init", 0) == 0 && line.time == 0) initializedAtStart = true;
+      if (line.group == group && line.what.rfind("run", 0) == 0) {
+        EXPECT_GE(line.time, scenarioInit->time) << group;
+      }
+    }
+    EXPECT_TRUE(initializedAtStart) << group;
+  }
+  // buyers: its own 10 s wait after its initialization (which ends with the scenario-wide event
+  // here), then its 60 s start delay counted from the scenario-wide event on.
+  const Line* buyersRun = find(lines, "runAllGroupVusers", "buyers");
+  ASSERT_NE(buyersRun, nullptr);
+  EXPECT_DOUBLE_EQ(buyersRun->time, scenarioInit->time + 10 + 60);
+}
+
+TEST(CliPreviewTest, RefusedDefinitionExitsNonZero) {
+  TempDir dir;
+  const Result r = runCli({"preview", dir.file("bad.xml", globalDefinition("<Duration/>"))});
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_THAT(r.output, testing::HasSubstr("Failed to create duration action runner - missing \"RunFor\" node."));
+  EXPECT_TRUE(vusersCalls(r.lines).empty());
+}
+
+// The series of a chart by group: polyline points per class.
+std::map<std::string, std::map<std::string, std::vector<std::pair<double, double>>>> chartSeries(
+    const pugi::xml_document& svg) {
+  std::map<std::string, std::map<std::string, std::vector<std::pair<double, double>>>> series;
+  for (const pugi::xpath_node& g : svg.select_nodes("//*[local-name()='g'][@class='series']")) {
+    const std::string group = g.node().attribute("data-group").value();
+    series[group];
+    for (const pugi::xml_node& polyline : g.node().children("polyline")) {
+      std::istringstream in(polyline.attribute("points").value());
+      double x, y;
+      char comma;
+      while (in >> x >> comma >> y) series[group][polyline.attribute("class").value()].push_back({x, y});
+    }
+  }
+  return series;
+}
+
+TEST(CliPreviewTest, SvgIsWellFormedWithOneSeriesPerGroup) {
+  TempDir dir;
+  const std::string svgPath = dir.file("groups.svg");
+  const Result r = runCli({"preview", kExamples + "/groups.xml", "--svg", svgPath});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  pugi::xml_document svg;
+  const pugi::xml_parse_result parsed = svg.load_file(svgPath.c_str());
+  ASSERT_TRUE(parsed) << parsed.description();
+  ASSERT_STREQ(svg.document_element().name(), "svg");
+  EXPECT_STREQ(svg.document_element().attribute("xmlns").value(), "http://www.w3.org/2000/svg");
+
+  const auto series = chartSeries(svg);
+  ASSERT_EQ(series.size(), 2u);
+  for (const std::string group : {"g1", "g2"}) {
+    ASSERT_TRUE(series.count(group)) << group;
+    EXPECT_GE(series.at(group).at("running").size(), 2u) << group;
+    EXPECT_GE(series.at(group).at("initialized").size(), 2u) << group;
+  }
+  // g1 goes up and comes down again; g2 only rises at the end.
+  auto heights = [](const std::vector<std::pair<double, double>>& points) {
+    std::set<double> ys;
+    for (const auto& p : points) ys.insert(p.second);
+    return ys.size();
+  };
+  EXPECT_GT(heights(series.at("g1").at("running")), 3u);
+  EXPECT_EQ(heights(series.at("g2").at("running")), 2u);
+
+  // Axes, their labels and a legend naming every group.
+  EXPECT_TRUE(svg.select_node("//*[@class='x-axis']"));
+  EXPECT_TRUE(svg.select_node("//*[@class='y-axis']"));
+  EXPECT_TRUE(svg.select_node("//*[@class='x-label']"));
+  EXPECT_TRUE(svg.select_node("//*[@class='y-label']"));
+  std::set<std::string> legend;
+  for (const pugi::xpath_node& text : svg.select_nodes("//*[@class='legend']/*[local-name()='text']")) {
+    legend.insert(text.node().text().get());
+  }
+  EXPECT_THAT(legend, testing::IsSupersetOf({"g1", "g2", "running", "initialized"}));
+}
+
+TEST(CliPreviewTest, CsvHoldsTheSameSeries) {
+  TempDir dir;
+  const std::string csvPath = dir.file("road.csv");
+  const std::string svgPath = dir.file("road.svg");
+  const Result r = runCli({"preview", "--csv", csvPath, "--svg", svgPath});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  std::istringstream csv(readFile(csvPath));
+  std::string header;
+  std::getline(csv, header);
+  EXPECT_EQ(header, "time_s,group,running,initialized");
+  std::vector<std::pair<double, long>> running;
+  std::string row;
+  double lastTime = 0;
+  while (std::getline(csv, row)) {
+    double time;
+    char group[64];
+    long run, init;
+    ASSERT_EQ(std::sscanf(row.c_str(), "%lf,%63[^,],%ld,%ld", &time, group, &run, &init), 4) << row;
+    EXPECT_EQ(std::string(group), "scenario");
+    EXPECT_GE(time, lastTime) << row;
+    EXPECT_EQ(init, 0) << row;
+    lastTime = time;
+    running.push_back({time, run});
+  }
+  // Running vusers after each change: 3, 6, 9, 10 at 0, 15, 30, 45, then 0 at 105.
+  std::vector<std::pair<double, long>> changes;
+  for (const auto& point : running) {
+    if (changes.empty() || changes.back().second != point.second) changes.push_back(point);
+  }
+  const std::vector<std::pair<double, long>> expected = {{0, 0}, {0, 3}, {15, 3 + 3}, {30, 9}, {45, 10}, {105, 0}};
+  EXPECT_EQ(changes, expected);
+
+  pugi::xml_document svg;
+  ASSERT_TRUE(svg.load_file(svgPath.c_str()));
+  const auto series = chartSeries(svg);
+  ASSERT_EQ(series.size(), 1u);
+  EXPECT_TRUE(series.count("scenario"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Checks a timeline of real-clock calls against the typical road: the same calls in the same
+// order, and every gap, rounded to the second, at least the scheduled one (a timer never fires
+// early). A gap can only grow by the threads' wake-up latency, which at 1000 times real time
+// turns a busy machine's few milliseconds into seconds of schedule time; `slack` bounds that.
+// The exact times are checked on the manual clock by the preview tests.
+void expectTypicalRoadGaps(const std::vector<Line>& calls, double slack, const std::string& output) {
+  ASSERT_EQ(calls.size(), kTypicalRoad.size()) << output;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].what, kTypicalRoad[i].what) << i;
+    EXPECT_EQ(calls[i].count, kTypicalRoad[i].count) << i;
+    if (i == 0) continue;
+    const double gap = calls[i].time - calls[i - 1].time;
+    const double expected = kTypicalRoad[i].time - kTypicalRoad[i - 1].time;
+    EXPECT_GE(std::round(gap), expected) << "call " << i << "\n" << output;
+    EXPECT_LE(std::round(gap), expected + slack) << "call " << i << "\n" << output;
+  }
+}
+
+TEST(CliRunTest, TypicalRoadAtHighSpeedFinishes) {
+  const Result r = runCli({"run", "--speed", "1000", "--progress-every", "20"});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_LT(r.realSeconds, 5.0);
+  expectTypicalRoadGaps(vusersCalls(r.lines), 30, r.output);
+  const std::vector<Line> all = timeline(r.lines, "call");
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back().what, "onSchedulerFinished");
+  EXPECT_THAT(r.output, testing::HasSubstr("scheduler finished after"));
+  // The library's test log, and progress lines from the stage query.
+  EXPECT_THAT(r.output, testing::HasSubstr("log    SCHEDULER @  @ Started"));
+  EXPECT_THAT(r.output, testing::HasSubstr("log    SCENARIO @  @ called QVE @ Run @ 3 vusers @ Indefinitely"));
+  EXPECT_THAT(r.output, testing::HasSubstr("progress stage RampUp, next RampUp in"));
+  EXPECT_THAT(r.output, testing::HasSubstr("progress stage Duration, next Stop in"));
+}
+
+TEST(CliRunTest, LogFileGetsTheLibraryLog) {
+  TempDir dir;
+  const std::string log = dir.file("run.log");
+  const Result r = runCli({"run", "--speed", "1000", "--no-library-lines", "--log", log});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_THAT(r.output, testing::Not(testing::HasSubstr("called QVE")));
+  const std::string text = readFile(log);
+  EXPECT_THAT(text, testing::HasSubstr("QVScheduleTest"));
+  EXPECT_THAT(text, testing::HasSubstr("called QVE @ StopAll"));
+  EXPECT_THAT(text, testing::HasSubstr("CQVScheduler::start"));
+}
+
+TEST(CliRunTest, PauseAndResumeThroughStandardInputDelayLaterCalls) {
+  CliProcess cli({"run", "--speed", "100", "--progress-every", "2", "--no-library-lines"});
+  ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
+  cli.write("p\n");
+  ASSERT_TRUE(cli.waitForLine("onSchedulerPaused")) << cli.output();
+  // Stay paused for at least 20 s of schedule time, as the progress lines tell.
+  const std::vector<Line> beforeResume = timeline(cli.lines(), "call");
+  const Line* pause = find(beforeResume, "onSchedulerPaused");
+  ASSERT_NE(pause, nullptr);
+  const double pausedAt = pause->time;
+  std::string progress;
+  for (;;) {
+    ASSERT_TRUE(cli.waitForLine("progress", &progress)) << cli.output();
+    if (parseTime(progress.substr(0, progress.find(' '))) >= pausedAt + 20) break;
+  }
+  EXPECT_THAT(progress, testing::HasSubstr("(paused)"));
+  cli.write("r\n");
+  ASSERT_EQ(cli.finish(), 0) << cli.output();
+
+  const std::vector<Line> lines = timeline(cli.lines(), "call");
+  const Line* paused = find(lines, "onSchedulerPaused");
+  const Line* resumed = find(lines, "onSchedulerResumed");
+  ASSERT_TRUE(paused && resumed) << cli.output();
+  const double span = resumed->time - paused->time;
+  ASSERT_GE(span, 20.0);
+
+  // The two calls around the pause are further apart than scheduled by at least the pause (less
+  // up to a second: a paused timer keeps its remaining time in whole seconds).
+  const std::vector<Line> calls = vusersCalls(cli.lines());
+  ASSERT_EQ(calls.size(), kTypicalRoad.size()) << cli.output();
+  std::size_t after = 0;
+  while (after < calls.size() && calls[after].time < resumed->time) ++after;
+  ASSERT_GT(after, 0u);
+  ASSERT_LT(after, calls.size()) << cli.output();
+  EXPECT_EQ(calls[after].what, "runVusers") << "paused between two batches\n" << cli.output();
+  const double gap = calls[after].time - calls[after - 1].time;
+  const double scheduled = kTypicalRoad[after].time - kTypicalRoad[after - 1].time;
+  EXPECT_GE(gap, scheduled + span - 1.0) << cli.output();
+  // The end moved by the pause as well.
+  EXPECT_GE(calls.back().time - calls.front().time, 105 + span - 1.0) << cli.output();
+  EXPECT_THAT(cli.output(), testing::HasSubstr("scheduler finished after"));
+}
+
+TEST(CliRunTest, StopThroughStandardInputEndsCleanly) {
+  CliProcess cli({"run", "--speed", "100", "--no-library-lines"});
+  ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
+  cli.write("s\n");
+  ASSERT_EQ(cli.finish(), 0) << cli.output();
+  EXPECT_THAT(cli.output(), testing::HasSubstr("stopping (s)"));
+  EXPECT_THAT(cli.output(), testing::HasSubstr("scheduler stopped cleanly"));
+  const std::vector<Line> lines = timeline(cli.lines(), "call");
+  EXPECT_EQ(find(lines, "onSchedulerFinished"), nullptr);
+  EXPECT_EQ(find(lines, "stopAllVusers"), nullptr);
+  EXPECT_EQ(find(lines, "canStartDuration"), nullptr);
+}
+
+TEST(CliRunTest, RefusedDefinitionExitsNonZero) {
+  TempDir dir;
+  const Result r = runCli({"run", "--speed", "1000", dir.file("bad.xml", globalDefinition("<Fly/>"))});
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_THAT(r.output, testing::HasSubstr("Unknown action runner name: Fly"));
+  EXPECT_TRUE(vusersCalls(r.lines).empty());
+}
+
+TEST(CliUsageTest, HelpAndUsageErrors) {
+  const Result help = runCli({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_THAT(help.output, testing::HasSubstr("Simulated vusers"));
+  EXPECT_THAT(help.output, testing::HasSubstr("p pause, r resume, s stop"));
+
+  const Result unknown = runCli({"run", "--no-such-option"});
+  EXPECT_EQ(unknown.exitCode, 2) << unknown.output;
+  const Result none = runCli({});
+  EXPECT_EQ(none.exitCode, 2) << none.output;
+  const Result badGroup = runCli({"preview", "--group-vusers", "g1"});
+  EXPECT_EQ(badGroup.exitCode, 2) << badGroup.output;
+  EXPECT_THAT(badGroup.output, testing::HasSubstr("NAME=N"));
+}
+
+}  // namespace
