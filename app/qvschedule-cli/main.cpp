@@ -557,25 +557,6 @@ int commandCheck(const std::string& path) {
   return 0;
 }
 
-// The library's timer thread lives as long as the process. After the last stop it may still be
-// serving that stop, or hold a timer armed for a schedule that no longer exists, and wake up
-// while the process exits, racing with the static destruction of the library. So before main
-// returns, the leftovers are served in virtual time: a manual clock (starting at the current
-// time) jumps over whatever is still armed until every platform thread is idle.
-void quiesceLibraryThreads() {
-  std::shared_ptr<QVManualClock> clock = std::dynamic_pointer_cast<QVManualClock>(QVGetClock());
-  if (!clock) {
-    clock = std::make_shared<QVManualClock>(QVNowFileTime());
-    QVSetClock(clock);
-  }
-  clock->setSettleTimeout(std::chrono::seconds(5));
-  try {
-    clock->runUntilIdle(std::chrono::hours(24 * 365 * 10));
-  } catch (const std::exception&) {
-    std::cerr << "qvschedule: warning: the scheduler's threads did not go idle\n";
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -631,6 +612,5 @@ int main(int argc, char** argv) {
   } else {
     status = commandCheck(checkPath);
   }
-  quiesceLibraryThreads();
   return status;
 }
