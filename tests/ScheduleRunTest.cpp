@@ -463,3 +463,26 @@ TEST(ScheduleRun, EventsHeldByAPauseDoNotReachTheNextRun) {
   CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));
   EXPECT_EQ(second->getRunState(), CQVBaseRunner::FINISHED);
 }
+
+TEST(ScheduleRun, RepeatedInitializedEventDoesNotRestartTheRunTime) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVScenarioRunner* scenario = schedule.addScenario();
+  schedule.add(scenario, new CQVInitAllVusersActionRunner());
+  schedule.add(scenario, duration(100));
+  schedule.start();
+  clock->advance(10s);
+  CQVEventsManager::instance()->notifyOnEvent(CQVScenarioAllVusersInitEventDef());  // the run begins at 10 s
+  clock->advance(10s);
+  schedule.pause();
+  clock->advance(30s);
+  schedule.resume();
+  clock->advance(10s);
+  // The host reports the initialization a second time: InitAll finishes again, the run goes on.
+  CQVEventsManager::instance()->notifyOnEvent(CQVScenarioAllVusersInitEventDef());
+  long runTime = -1;
+  EXPECT_TRUE(schedule.root.getRunTime(CQVScenarioContext(), runTime));
+  EXPECT_EQ(runTime, 20) << "60 s since start, minus 10 s of initialization and 30 s of pause";
+}

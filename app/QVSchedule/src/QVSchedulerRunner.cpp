@@ -81,7 +81,9 @@ void CQVSchedulerRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHa
     setFinishedRunning();
   } else if (handler == failedHandler) {
     setFailedRunning();
-  } else if (handler == preRunHandler) {
+  } else if (handler == preRunHandler && runStart == 0) {
+    // The run begins once: a repeated finished event of the pre-run part (an initialization the
+    // host reports twice) must not restart it after pauses were counted.
     runStart = QVNowCalendarSeconds();
   }
 }
@@ -134,7 +136,8 @@ void CQVSchedulerRunner::setPaused() {
 
 void CQVSchedulerRunner::setResumed() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setResumed");
-  if (runStart > 0) {
+  // Only a pause that was recorded ends here (the run may have begun during the pause).
+  if (runStart > 0 && pauseStart > 0) {
     pausedSeconds += QVNowCalendarSeconds() - pauseStart;
     pauseStart = 0;
   }
