@@ -40,16 +40,7 @@ class FacadeSchedule {
   }
   template <typename Action>
   Action* add(CQVSchedulerRunner* runner, Action* action) {
-    const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
-    action->setServices(&scheduler.getServices());
-    action->setContext(runner->getContext());
-    action->setActionId(previous + 1);
-    if (previous != 0) {
-      std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
-      action->addStartConditionEvent(*def);
-    }
-    runner->appendActionRunner(action);
-    return action;
+    return appendChainedAction(scheduler.getServices(), runner, action);
   }
 
   CQVScheduler& scheduler;

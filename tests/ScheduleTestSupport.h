@@ -118,6 +118,22 @@ class RecordingHost : public testing::NiceMock<MockHost> {
   std::vector<std::string> calls_;
 };
 
+// Numbers the action after the runner's last one and chains it to that action's finished event,
+// as the definition loader does.
+template <typename Action>
+Action* appendChainedAction(CQVScheduleServices& services, CQVSchedulerRunner* runner, Action* action) {
+  const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
+  action->setServices(&services);
+  action->setContext(runner->getContext());
+  action->setActionId(previous + 1);
+  if (previous != 0) {
+    std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
+    action->addStartConditionEvent(*def);
+  }
+  runner->appendActionRunner(action);
+  return action;
+}
+
 // A schedule assembled in code. The root runner is destroyed (after a stop) before the services.
 class TestSchedule {
  public:
@@ -145,19 +161,9 @@ class TestSchedule {
     return runner;
   }
 
-  // Numbers the action after the runner's last one and chains it to that action's finished event.
   template <typename Action>
   Action* add(CQVSchedulerRunner* runner, Action* action) {
-    const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
-    action->setServices(&services);
-    action->setContext(runner->getContext());
-    action->setActionId(previous + 1);
-    if (previous != 0) {
-      std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
-      action->addStartConditionEvent(*def);
-    }
-    runner->appendActionRunner(action);
-    return action;
+    return appendChainedAction(services, runner, action);
   }
 
   void setHost(CQVVusersServices* host) { services.setVusersServices(host); }
