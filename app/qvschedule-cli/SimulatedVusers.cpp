@@ -101,6 +101,19 @@ void SimulatedVusers::sampleLocked(const std::string& name, const Pool& pool, st
   samples_.push_back(Sample{at, name, pool.counts.running, pool.counts.initialized});
 }
 
+void SimulatedVusers::reportCallLocked(std::uint64_t at, const std::string& call, std::string count,
+                                       std::string status, std::string mode, const std::string& poolName,
+                                       const Pool* pool) {
+  Entry entry;
+  entry.at = at;
+  entry.kind = "call";
+  entry.what = call;
+  entry.count = std::move(count);
+  entry.status = std::move(status);
+  entry.mode = std::move(mode);
+  reportLocked(std::move(entry), poolName, pool);
+}
+
 void SimulatedVusers::reportLocked(Entry entry, const std::string& poolName, const Pool* pool) {
   entry.group = poolName;
   if (pool) {
@@ -161,14 +174,7 @@ int SimulatedVusers::init(const std::string& name, long count, RunMode mode, con
     }
   }
 
-  Entry entry;
-  entry.at = now;
-  entry.kind = "call";
-  entry.what = call;
-  entry.count = countWord(count);
-  entry.status = statusWord(status);
-  entry.mode = modeWord(mode);
-  reportLocked(entry, name, &pool);
+  reportCallLocked(now, call, countWord(count), statusWord(status), modeWord(mode), name, &pool);
   return status;
 }
 
@@ -195,14 +201,7 @@ int SimulatedVusers::run(const std::string& name, long count, RunMode mode, cons
     sampleLocked(name, pool, now);
   }
 
-  Entry entry;
-  entry.at = now;
-  entry.kind = "call";
-  entry.what = call;
-  entry.count = countWord(count);
-  entry.status = statusWord(status);
-  entry.mode = modeWord(mode);
-  reportLocked(entry, name, &pool);
+  reportCallLocked(now, call, countWord(count), statusWord(status), modeWord(mode), name, &pool);
   return status;
 }
 
@@ -225,13 +224,7 @@ int SimulatedVusers::stop(const std::string& name, long count, const char* call)
   const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
   if (taken > 0) sampleLocked(name, pool, now);
 
-  Entry entry;
-  entry.at = now;
-  entry.kind = "call";
-  entry.what = call;
-  entry.count = countWord(count);
-  entry.status = statusWord(status);
-  reportLocked(entry, name, &pool);
+  reportCallLocked(now, call, countWord(count), statusWord(status), "", name, &pool);
   checkGroupFinishedLocked(name, pool);
   return status;
 }
@@ -239,25 +232,13 @@ int SimulatedVusers::stop(const std::string& name, long count, const char* call)
 int SimulatedVusers::canStart(const std::string& name, const char* call) {
   std::lock_guard<std::mutex> lock(mutex_);
   Pool& pool = poolLocked(name);
-  Entry entry;
-  entry.at = QVNowFileTime();
-  entry.kind = "call";
-  entry.what = call;
-  entry.count = "-";
-  entry.status = statusWord(VUSERS_STATUS_SUCCEEDED);
-  reportLocked(entry, name, &pool);
+  reportCallLocked(QVNowFileTime(), call, "-", statusWord(VUSERS_STATUS_SUCCEEDED), "", name, &pool);
   return VUSERS_STATUS_SUCCEEDED;
 }
 
 void SimulatedVusers::notification(const std::string& name, const char* call) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Entry entry;
-  entry.at = QVNowFileTime();
-  entry.kind = "call";
-  entry.what = call;
-  entry.count = "-";
-  entry.status = "-";
-  reportLocked(entry, name, nullptr);
+  reportCallLocked(QVNowFileTime(), call, "-", "-", "", name, nullptr);
 }
 
 void SimulatedVusers::onSchedulerFinished() {
@@ -269,13 +250,7 @@ void SimulatedVusers::onSchedulerFinished() {
     pending_.clear();
     timer_.cancel();
     for (const std::string& name : order_) sampleLocked(name, pools_.at(name), now);
-    Entry entry;
-    entry.at = now;
-    entry.kind = "call";
-    entry.what = "onSchedulerFinished";
-    entry.count = "-";
-    entry.status = "-";
-    reportLocked(entry, byGroup_ ? "-" : kScenarioPool, nullptr);
+    reportCallLocked(now, "onSchedulerFinished", "-", "-", "", byGroup_ ? "-" : kScenarioPool, nullptr);
   }
   finishedEvent_.set();
 }

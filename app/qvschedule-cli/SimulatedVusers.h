@@ -154,6 +154,9 @@ class SimulatedVusers : public CQVVusersServices {
   void addPoolLocked(const std::string& name);
   void sampleLocked(const std::string& name, const Pool& pool, std::uint64_t at);
   void reportLocked(Entry entry, const std::string& poolName, const Pool* pool);
+  // Reports one host call (kind "call") at `at`.
+  void reportCallLocked(std::uint64_t at, const std::string& call, std::string count, std::string status,
+                        std::string mode, const std::string& poolName, const Pool* pool);
   void scheduleLocked(std::uint64_t due, Task task, const std::string& pool, std::uint64_t batchId = 0);
   void rearmLocked();
   void checkGroupFinishedLocked(const std::string& name, Pool& pool);
