@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -362,4 +364,101 @@ TEST(TimeHandlersMap, RelativeMapKeysAndRemainingSeconds) {
   map.setCurrToFirst();
   EXPECT_EQ(map.getCurrRelTime().QuadPart, 0u);
   EXPECT_EQ(map.getCurrAbsTime().QuadPart, 0u);
+}
+
+// Random adds, removals, pops, clears and whole-entry moves, checked after every step against a
+// plain model that scans every entry (removal takes the first entry in key order holding the
+// handler, nearest the front). Few handlers and few keys, so handlers repeat within and across
+// entries and lists merge into entries that already hold the same handlers.
+TEST(TimeHandlersMap, RemovalIndexAgreesWithAFullScan) {
+  ScopedManualClock clock;
+  CQVRelTimeHandlersMap map;
+  CQVRelTimeHandlersMap other;  // receives whole entries, as a pause moves them
+  DummyHandler handlers[6];
+  std::map<std::uint64_t, std::vector<CQVTimeHandler*>> model;
+  std::map<std::uint64_t, std::vector<CQVTimeHandler*>> otherModel;
+  std::uint32_t seed = 12345;
+  auto next = [&seed](std::uint32_t bound) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % bound;
+  };
+  auto modelContents = [](const std::map<std::uint64_t, std::vector<CQVTimeHandler*>>& m) {
+    return std::vector<Entry>(m.begin(), m.end());
+  };
+  for (int step = 0; step < 20000; ++step) {
+    CQVTimeHandler* h = &handlers[next(6)];
+    const std::uint64_t k = (1 + next(12)) * kSecond;
+    switch (next(10)) {
+      case 0: case 1: case 2: case 3: {
+        bool isFirst = false;
+        map.addTimeHandlerByRelTime(key(k), h, isFirst);
+        model[k].push_back(h);
+        break;
+      }
+      case 4: case 5: {
+        map.removeTimeHandler(h);
+        for (auto it = model.begin(); it != model.end(); ++it) {
+          auto found = std::find(it->second.begin(), it->second.end(), h);
+          if (found == it->second.end()) continue;
+          it->second.erase(found);
+          if (it->second.empty()) model.erase(it);
+          break;
+        }
+        break;
+      }
+      case 6: {
+        map.setCurrToFirst();
+        CQVTimeHandler* popped = map.popHandler();
+        map.eraseCurrIfEmpty();
+        ASSERT_EQ(popped, model.empty() ? nullptr : model.begin()->second.front()) << "step " << step;
+        if (!model.empty()) {
+          model.begin()->second.erase(model.begin()->second.begin());
+          if (model.begin()->second.empty()) model.erase(model.begin());
+        }
+        break;
+      }
+      case 7: case 8: {
+        // The first entry goes to the other map and one of the other map's entries comes back.
+        map.setCurrToFirst();
+        if (!map.currIsEnd()) {
+          const std::uint64_t moved = map.getCurrTime().QuadPart;
+          other.addTimeHandlersByRelTime(key(moved), map.takeCurrHandlers());
+          auto& target = otherModel[moved];
+          target.insert(target.end(), model.begin()->second.begin(), model.begin()->second.end());
+          model.erase(model.begin());
+        }
+        other.setCurrToFirst();
+        if (!other.currIsEnd() && next(2) == 0) {
+          map.addTimeHandlersByRelTime(key(k), other.takeCurrHandlers());
+          auto& target = model[k];
+          target.insert(target.end(), otherModel.begin()->second.begin(), otherModel.begin()->second.end());
+          otherModel.erase(otherModel.begin());
+        }
+        break;
+      }
+      default:
+        if (next(50) == 0) {
+          map.clear();
+          model.clear();
+        }
+        break;
+    }
+    ASSERT_EQ(contents(map), modelContents(model)) << "step " << step;
+    ASSERT_EQ(contents(other), modelContents(otherModel)) << "step " << step;
+    for (DummyHandler& each : handlers) {
+      long seconds = -1;
+      const bool found = map.getRelativeTimeToNotifyHandler(&each, seconds);
+      long expected = -1;
+      for (const auto& entry : model) {
+        if (std::find(entry.second.begin(), entry.second.end(), &each) != entry.second.end()) {
+          expected = static_cast<long>(entry.first / kSecond);
+          break;
+        }
+      }
+      ASSERT_EQ(found, expected >= 0) << "step " << step;
+      if (found) {
+        ASSERT_EQ(seconds, expected) << "step " << step;
+      }
+    }
+  }
 }

@@ -3,7 +3,7 @@
 #include "QVScheduleLog.h"
 #include "QVTimeCompare.h"
 
-#include <algorithm>
+#include <iterator>
 
 QV_SOURCE_FILE("QVBaseTimeHandlersMap.cpp");
 
@@ -28,33 +28,46 @@ CQVBaseTimeHandlersMap::Entries::iterator CQVBaseTimeHandlersMap::findEquivalent
 }
 
 bool CQVBaseTimeHandlersMap::findHandlerKey(CQVTimeHandler* handler, std::uint64_t& key) const {
-  for (const auto& entry : entries_) {
-    if (std::find(entry.second->begin(), entry.second->end(), handler) != entry.second->end()) {
-      key = entry.first;
-      return true;
-    }
-  }
-  return false;
+  auto found = index_.find(handler);
+  if (found == index_.end() || found->second.empty()) return false;
+  key = found->second.begin()->first.first;
+  return true;
+}
+
+void CQVBaseTimeHandlersMap::indexAppended(std::uint64_t entryKey, CQVTimeHandlerList::iterator first,
+                                           CQVTimeHandlerList::iterator last) {
+  for (auto it = first; it != last; ++it) index_[*it].emplace(std::make_pair(entryKey, nextSequence_++), it);
+}
+
+void CQVBaseTimeHandlersMap::unindexFront(CQVTimeHandler* handler, std::uint64_t entryKey) {
+  auto found = index_.find(handler);
+  if (found == index_.end()) return;
+  Positions& positions = found->second;
+  auto record = positions.lower_bound(std::make_pair(entryKey, std::uint64_t{0}));
+  if (record != positions.end() && record->first.first == entryKey) positions.erase(record);
+  if (positions.empty()) index_.erase(found);
 }
 
 void CQVBaseTimeHandlersMap::clear() {
   QV_TRACE_SCOPE("CQVBaseTimeHandlersMap::clear()");
   entries_.clear();
+  index_.clear();
   curr_ = entries_.end();
 }
 
 void CQVBaseTimeHandlersMap::removeTimeHandler(CQVTimeHandler* handler) {
   QV_TRACE_SCOPE("CQVBaseTimeHandlersMap::removeTimeHandler");
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    CQVTimeHandlerList& list = *it->second;
-    auto found = std::find(list.begin(), list.end(), handler);
-    if (found == list.end()) continue;
-    list.erase(found);
-    if (list.empty()) {
-      if (curr_ == it) curr_ = entries_.end();
-      entries_.erase(it);
-    }
-    return;
+  auto found = index_.find(handler);
+  if (found == index_.end() || found->second.empty()) return;
+  Positions& positions = found->second;
+  const auto earliest = positions.begin();
+  auto it = entries_.find(earliest->first.first);
+  if (it != entries_.end()) it->second->erase(earliest->second);
+  positions.erase(earliest);
+  if (positions.empty()) index_.erase(found);
+  if (it != entries_.end() && it->second->empty()) {
+    if (curr_ == it) curr_ = entries_.end();
+    entries_.erase(it);
   }
 }
 
@@ -65,6 +78,7 @@ void CQVBaseTimeHandlersMap::addHandler(const ULARGE_INTEGER& key, CQVTimeHandle
     it = entries_.emplace(key.QuadPart, std::make_unique<CQVTimeHandlerList>()).first;
   }
   it->second->push_back(handler);
+  indexAppended(it->first, std::prev(it->second->end()), it->second->end());
 }
 
 void CQVBaseTimeHandlersMap::addHandlers(const ULARGE_INTEGER& key, std::unique_ptr<CQVTimeHandlerList> handlers) {
@@ -72,9 +86,13 @@ void CQVBaseTimeHandlersMap::addHandlers(const ULARGE_INTEGER& key, std::unique_
   if (!handlers) return;
   auto it = findEquivalent(key.QuadPart);
   if (it == entries_.end()) {
-    entries_.emplace(key.QuadPart, std::move(handlers));
-  } else {
+    it = entries_.emplace(key.QuadPart, std::move(handlers)).first;
+    indexAppended(it->first, it->second->begin(), it->second->end());
+  } else if (!handlers->empty()) {
+    // Splicing keeps the moved positions valid; they are indexed under their new entry.
+    const auto first = handlers->begin();
     it->second->splice(it->second->end(), *handlers);
+    indexAppended(it->first, first, it->second->end());
   }
 }
 
@@ -82,6 +100,7 @@ CQVTimeHandler* CQVBaseTimeHandlersMap::popHandler() {
   QV_TRACE_SCOPE("CQVBaseTimeHandlersMap::popHandler");
   if (curr_ == entries_.end() || curr_->second->empty()) return nullptr;
   CQVTimeHandler* handler = curr_->second->front();
+  unindexFront(handler, curr_->first);
   curr_->second->pop_front();
   return handler;
 }
@@ -97,6 +116,8 @@ void CQVBaseTimeHandlersMap::eraseCurrIfEmpty() {
 std::unique_ptr<CQVTimeHandlerList> CQVBaseTimeHandlersMap::takeCurrHandlers() {
   if (curr_ == entries_.end()) return nullptr;
   std::unique_ptr<CQVTimeHandlerList> list = std::move(curr_->second);
+  // In list order, so each handler's frontmost record in this entry is the one dropped.
+  for (CQVTimeHandler* handler : *list) unindexFront(handler, curr_->first);
   entries_.erase(curr_);
   curr_ = entries_.end();
   return list;

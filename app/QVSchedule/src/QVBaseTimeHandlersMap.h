@@ -3,6 +3,8 @@
 // handlers. Keys within 1 whole millisecond of an existing entry join that entry (the entry keeps
 // the key of the addition that created it); a key within tolerance of two entries joins the
 // earlier one. The derived maps decide whether keys are absolute times or remaining durations.
+// An index from handler to its registrations makes removal and lookup independent of how many
+// registrations are pending.
 //
 // Not thread-safe: the timer calls every operation with its timer lock held.
 #pragma once
@@ -14,6 +16,8 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <unordered_map>
+#include <utility>
 
 using CQVTimeHandlerList = std::list<CQVTimeHandler*>;
 
@@ -71,4 +75,18 @@ class CQVBaseTimeHandlersMap {
 
   Entries entries_;
   Entries::iterator curr_;
+
+ private:
+  // Every registration of a handler, by (entry key, insertion sequence), with its list position.
+  // Sequences grow with every insertion (a list merged into an entry gets new ones as it is
+  // appended), so within an entry they follow list order and a handler's first record is its
+  // earliest registration: first entry in key order, nearest the front of that entry's list.
+  using Positions = std::map<std::pair<std::uint64_t, std::uint64_t>, CQVTimeHandlerList::iterator>;
+
+  void indexAppended(std::uint64_t entryKey, CQVTimeHandlerList::iterator first, CQVTimeHandlerList::iterator last);
+  // Drops the record of the frontmost registration of `handler` in the entry `entryKey`.
+  void unindexFront(CQVTimeHandler* handler, std::uint64_t entryKey);
+
+  std::unordered_map<CQVTimeHandler*, Positions> index_;
+  std::uint64_t nextSequence_ = 0;
 };
