@@ -187,7 +187,11 @@ std::size_t QVWaitForAny(QVWaitable* const* objects, std::size_t count) {
   return WaitHub::instance().waitForAny(objects, count);
 }
 
-long QVCurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
+long QVCurrentThreadId() {
+  // Asked on every lock of the timer; the kernel is asked once per thread.
+  thread_local const long id = static_cast<long>(::syscall(SYS_gettid));
+  return id;
+}
 
 QVThread::QVThread(std::function<void()> body) {
   WaitHub& hub = WaitHub::instance();
