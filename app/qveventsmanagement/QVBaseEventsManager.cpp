@@ -73,18 +73,26 @@ struct CQVBaseEventsManager::Impl {
 };
 
 void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
-  std::vector<RegistrationPtr> snapshot;
+  // The first registration is taken (and marked busy) in the lookup itself; the others, if any,
+  // from a snapshot, each checked for being still alive just before its call.
+  RegistrationPtr first;
+  std::vector<RegistrationPtr> rest;
   {
     std::lock_guard<std::mutex> lock(mutex);
     const auto it = entries.find(&def);
-    if (it == entries.end()) return;
-    snapshot = it->second.registrations;
+    if (it == entries.end() || it->second.registrations.empty()) return;
+    const std::vector<RegistrationPtr>& registrations = it->second.registrations;
+    first = registrations.front();
+    // A live registration implies a state entry with count > 0.
+    ++handlers[first->handler].busy;
+    if (registrations.size() > 1) rest.assign(registrations.begin() + 1, registrations.end());
   }
-  for (const RegistrationPtr& registration : snapshot) {
+  first->handler->onEvent(def);
+  release(first->handler);
+  for (const RegistrationPtr& registration : rest) {
     {
       std::lock_guard<std::mutex> lock(mutex);
       if (!registration->alive) continue;
-      // A live registration implies a state entry with count > 0.
       ++handlers[registration->handler].busy;
     }
     registration->handler->onEvent(def);
@@ -236,7 +244,19 @@ void CQVBaseEventsManager::addRequest(const CQVEventRequest& request) {
   enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
 }
 
+void CQVBaseEventsManager::addRequestInPlace(CQVEventRequest& request) {
+  if (claimIdle()) {
+    if (runClaimed(&request, nullptr)) runQueue();
+    return;
+  }
+  enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
+}
+
 void CQVBaseEventsManager::addEventToNotifyOn(const CQVEventDef& def) {
+  if (claimIdle()) {
+    if (runClaimed(nullptr, &def)) runQueue();
+    return;
+  }
   enqueueAndRun(nullptr, std::unique_ptr<CQVEventDef>(def.clone()));
 }
 
@@ -247,8 +267,18 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
   {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->queue.push_back(QueuedItem{std::move(request), std::move(event)});
+    // Already running (here or on another thread): the running thread takes the new item.
+    if (impl_->running) return;
   }
   runQueue();
+}
+
+bool CQVBaseEventsManager::claimIdle() {
+  if (!canExecuteRequests()) return false;
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->running || !impl_->queue.empty()) return false;
+  impl_->running = true;
+  return true;
 }
 
 void CQVBaseEventsManager::runQueue() {
@@ -261,31 +291,39 @@ void CQVBaseEventsManager::runQueue() {
       if (impl->running || impl->queue.empty()) return;
       impl->running = true;
     }
-    preExecuteEventRequests();
-    for (bool mayRun = true; mayRun; mayRun = canExecuteRequests()) {
-      QueuedItem item;
-      {
-        std::lock_guard<std::mutex> lock(impl->mutex);
-        if (impl->queue.empty()) break;
-        item = std::move(impl->queue.front());
-        impl->queue.pop_front();
-      }
-      if (item.request) {
-        item.request->execute();
-      } else {
-        impl->deliver(*item.event);
-      }
-    }
-    postExecuteEventRequests();
+    if (!runClaimed(nullptr, nullptr)) return;
+  }
+}
+
+bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDef* event) {
+  const std::shared_ptr<Impl> impl = impl_;
+  preExecuteEventRequests();
+  if (request) {
+    request->execute();
+  } else if (event) {
+    impl->deliver(*event);
+  }
+  for (bool mayRun = !request && !event; mayRun || canExecuteRequests(); mayRun = false) {
+    QueuedItem item;
     {
-      // Leave the running state and look at the queue in one step: an item queued while this
-      // thread was finishing (its caller saw `running` and left it here), or a
-      // canExecuteRequests() that turned true again meanwhile, is handled by going round again.
       std::lock_guard<std::mutex> lock(impl->mutex);
-      impl->running = false;
-      if (impl->queue.empty()) return;
+      if (impl->queue.empty()) break;
+      item = std::move(impl->queue.front());
+      impl->queue.pop_front();
+    }
+    if (item.request) {
+      item.request->execute();
+    } else {
+      impl->deliver(*item.event);
     }
   }
+  postExecuteEventRequests();
+  // Leave the running state and look at the queue in one step: an item queued while this thread
+  // was finishing (its caller saw `running` and left it here), or a canExecuteRequests() that
+  // turned true again meanwhile, is handled by the caller going round again.
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  impl->running = false;
+  return !impl->queue.empty();
 }
 
 void CQVBaseEventsManager::registeredFirstHandlerForEvent(const CQVEventDef&) {}

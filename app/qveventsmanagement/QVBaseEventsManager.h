@@ -9,7 +9,9 @@
 // setUnregisteredFromEvent report (deferred while one of its onEvent calls is running).
 //
 // Queue. addRequest and addEventToNotifyOn append clones to one FIFO queue, which runs at once
-// when canExecuteRequests() answers true, else at the next notifyOnEventsNow(). Only one thread
+// when canExecuteRequests() answers true, else at the next notifyOnEventsNow(). An item that
+// arrives while the queue is empty and no thread runs it is run at once without a clone (same
+// order, same locks, no copy). Only one thread
 // runs a manager's queue at a time: a thread that finds it running (on another thread, or further
 // up its own stack) leaves its item queued for the running thread and returns. The running thread
 // calls preExecuteEventRequests() once, runs items until the queue is empty or
@@ -61,6 +63,9 @@ class CQVBaseEventsManager {
 
  protected:
   void addRequest(const CQVEventRequest& request);
+  // As addRequest, for a request the caller lets the manager execute in place when it can run
+  // at once (no clone then).
+  void addRequestInPlace(CQVEventRequest& request);
   void addEventToNotifyOn(const CQVEventDef& def);
   // Runs the queued items now, for as long as canExecuteRequests() answers true.
   void notifyOnEventsNow();
@@ -81,6 +86,11 @@ class CQVBaseEventsManager {
 
   void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
   void runQueue();
+  // Claims the running state when the queue is empty, nobody runs it and canExecuteRequests().
+  bool claimIdle();
+  // With the running state claimed: preExecute, the given item (if any), queued items while
+  // canExecuteRequests(), postExecute, release. True when items were left queued.
+  bool runClaimed(CQVEventRequest* request, const CQVEventDef* event);
 
   // Shared so that an operation in progress keeps the state alive even if the manager deletes
   // itself from one of its hooks.

@@ -34,8 +34,8 @@ void CQVSchedulerEventsManager::reset() {
 
 void CQVSchedulerEventsManager::notifyOnEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::notifyOnEvent");
-  const CQVNotifyOnSchedulerEventRequest request(def);
-  addRequest(request);
+  CQVNotifyOnSchedulerEventRequest request(def);
+  addRequestInPlace(request);
 }
 
 bool CQVSchedulerEventsManager::registerOnRelativeTime(long relSeconds, CQVTimeHandler* handler) {
