@@ -1,5 +1,7 @@
 #include "QVXmlDom.h"
 
+#include <cstring>
+
 #include <pugixml.hpp>
 
 #include <new>
@@ -141,6 +143,16 @@ std::string QVXmlNode::text() const {
 QVXmlNode QVXmlNode::firstChild() const {
   const pugi::xml_node node(checkedNode());
   return QVXmlNode(document_, node.first_child().internal_object());
+}
+
+QVXmlNode QVXmlNode::childElement(const char* name) const {
+  const pugi::xml_node node(checkedNode());
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && std::strcmp(child.name(), name) == 0) {
+      return QVXmlNode(document_, child.internal_object());
+    }
+  }
+  return QVXmlNode();
 }
 
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {

@@ -59,6 +59,10 @@ class QVXmlNode {
   // All child nodes in order.
   std::vector<QVXmlNode> childNodes() const;
 
+  // First child element named `name` (exact, case-sensitive), or a null handle. Same result as
+  // the XPath child step `name`, without compiling an expression or listing the children.
+  QVXmlNode childElement(const char* name) const;
+
  private:
   friend class QVXmlDocument;
   QVXmlNode(std::shared_ptr<const QVXmlDocumentState> document, pugi::xml_node_struct* node);

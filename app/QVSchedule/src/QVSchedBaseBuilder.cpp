@@ -59,13 +59,8 @@ bool isPlainElementName(const std::string& path) {
 bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out) {
   out = QVXmlNode();
   if (isPlainElementName(path)) {
-    for (const QVXmlNode& child : parent.childNodes()) {
-      if (child.nodeName() == path) {
-        out = child;
-        return true;
-      }
-    }
-    return false;
+    out = parent.childElement(path.c_str());
+    return !out.isNull();
   }
   return parent.selectSingleNode(path, out) == S_OK && !out.isNull();
 }
