@@ -26,7 +26,9 @@ using RegistrationPtr = std::shared_ptr<Registration>;
 
 struct DefinitionEntry {
   std::unique_ptr<CQVEventDef> def;             // the map key points at this clone
-  std::vector<RegistrationPtr> registrations;   // live ones only, in registration order
+  // Live ones only, in registration order. A deque: runners that leave in the order they came
+  // find their registration at the front and leave without moving the others.
+  std::deque<RegistrationPtr> registrations;
 };
 
 // Per handler: its registrations here, and the reports it is owed.
@@ -57,7 +59,8 @@ struct CQVBaseEventsManager::Impl {
   std::recursive_mutex registrationMutex;
 
   // Data lock: guards every member below. A leaf lock: nothing else is taken while it is held, and
-  // no hook, handler or request is called under it (only definitions' lessThan/equals, for lookups).
+  // no hook, handler or request is called under it (only definitions' lessThan/equals, for lookups,
+  // and clone, for a report that has to wait).
   mutable std::mutex mutex;
   std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries;
   std::unordered_map<CQVEventHandler*, HandlerState> handlers;
@@ -81,7 +84,7 @@ void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
     std::lock_guard<std::mutex> lock(mutex);
     const auto it = entries.find(&def);
     if (it == entries.end() || it->second.registrations.empty()) return;
-    const std::vector<RegistrationPtr>& registrations = it->second.registrations;
+    const std::deque<RegistrationPtr>& registrations = it->second.registrations;
     first = registrations.front();
     // A live registration implies a state entry with count > 0.
     ++handlers[first->handler].busy;
@@ -161,7 +164,6 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
   // Nothing below touches `this` after unregisteredLastHandlerForEvent: the manager may delete
   // itself there. `impl` keeps the state alive until the end.
   const std::shared_ptr<Impl> impl = impl_;
-  std::unique_ptr<CQVEventDef> copy(def.clone());  // kept if the report has to wait
   std::unique_lock<std::recursive_mutex> registrationLock(impl->registrationMutex);
   bool last = false;
   bool reportNow = false;
@@ -170,7 +172,7 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
     std::lock_guard<std::mutex> lock(impl->mutex);
     const auto entry = impl->entries.find(&def);
     if (entry == impl->entries.end()) return false;
-    std::vector<RegistrationPtr>& registrations = entry->second.registrations;
+    std::deque<RegistrationPtr>& registrations = entry->second.registrations;
     const auto found = std::find_if(registrations.begin(), registrations.end(),
                                     [handler](const RegistrationPtr& r) { return r->handler == handler; });
     if (found == registrations.end()) return false;
@@ -183,8 +185,9 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
     HandlerState& state = impl->handlers[handler];
     --state.count;
     if (state.busy > 0) {
-      // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports.
-      state.deferred.push_back(std::move(copy));
+      // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports,
+      // from a copy of the definition.
+      state.deferred.emplace_back(def.clone());
     } else {
       ++state.busy;
       reportNow = true;

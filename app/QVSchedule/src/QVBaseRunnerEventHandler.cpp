@@ -26,7 +26,7 @@ void CQVBaseRunnerEventHandler::onEvent(const CQVEventDef& def) {
 
 void CQVBaseRunnerEventHandler::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
   QV_TRACE_ENTER("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
-  QVLogUnregisteredFromEvent(def, getName(), remainingRegistrations, QV_LOG_ARGS);
+  QVLogUnregisteredFromEvent(def, *this, remainingRegistrations, QV_LOG_ARGS);
   QV_TRACE_EXIT("CQVBaseRunnerEventHandler::setUnregisteredFromEvent");
   if (remainingRegistrations == 0) delete this;
 }

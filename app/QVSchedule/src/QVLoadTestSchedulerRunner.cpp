@@ -174,5 +174,5 @@ bool CQVLoadTestSchedulerRunner::getRunMode(const CQVContext& context, CQVVusers
 
 void CQVLoadTestSchedulerRunner::setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::setUnregisteredFromEvent");
-  QVLogUnregisteredFromEvent(def, getName(), remainingRegistrations, QV_LOG_ARGS);
+  QVLogUnregisteredFromEvent(def, *this, remainingRegistrations, QV_LOG_ARGS);
 }

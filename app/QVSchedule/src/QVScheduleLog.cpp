@@ -1,6 +1,7 @@
 #include "QVScheduleLog.h"
 
 #include "QVEventDef.h"
+#include "QVEventHandler.h"
 
 #include <atomic>
 
@@ -29,10 +30,11 @@ const bool kLoggersTaken = (loggers(), true);
 ILogger& QVScheduleLog() { return *loggers().scheduleLogger.load(std::memory_order_relaxed); }
 ILogger& QVScheduleTestLog() { return *loggers().scheduleTestLogger.load(std::memory_order_relaxed); }
 
-void QVLogUnregisteredFromEvent(const CQVEventDef& def, const std::string& handlerName, long remaining, const char* file,
-                                int line) {
+void QVLogUnregisteredFromEvent(const CQVEventDef& def, const CQVEventHandler& handler, long remaining,
+                                const char* file, int line) {
   if (!QVScheduleLog().isEnabled()) return;
   const std::string text = def.toString();
+  const std::string handlerName = handler.getName();
   QVScheduleLog().logFormatted(file, line,
                                "setUnregisteredFromEvent %_1_s, handler = %_2_s, remaining registrations = %_3_ld",
                                {text, handlerName, remaining});

@@ -23,8 +23,9 @@ ILogger& QVScheduleTestLog();
 #define QV_TRACE_EXIT(function) QVScheduleLog().traceExit(function, qvSourceFile, __LINE__)
 
 // Writes "setUnregisteredFromEvent ..." through "QVSchedule" when it is enabled: the line every
-// handler writes when the events library reports an unregistration.
-void QVLogUnregisteredFromEvent(const class CQVEventDef& def, const std::string& handlerName, long remaining,
+// handler writes when the events library reports an unregistration. The handler's name is asked
+// for only when the line is written.
+void QVLogUnregisteredFromEvent(const class CQVEventDef& def, const class CQVEventHandler& handler, long remaining,
                                 const char* file, int line);
 
 // Writes the enter trace now and the exit trace when the scope ends.

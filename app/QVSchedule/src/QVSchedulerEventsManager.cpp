@@ -111,7 +111,7 @@ long CQVSchedulerEventsManager::getRemainingRegistrations() {
 
 void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def, long remaining) {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setUnregisteredFromEvent");
-  QVLogUnregisteredFromEvent(def, getName(), remaining, QV_LOG_ARGS);
+  QVLogUnregisteredFromEvent(def, *this, remaining, QV_LOG_ARGS);
   {
     std::lock_guard<std::mutex> lock(deleteMutex);
     remainingRegistrations = remaining;
