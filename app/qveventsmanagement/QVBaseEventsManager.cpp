@@ -5,6 +5,7 @@
 #include "QVEventRequest.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -65,7 +66,9 @@ struct CQVBaseEventsManager::Impl {
   std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries;
   std::unordered_map<CQVEventHandler*, HandlerState> handlers;
   std::deque<QueuedItem> queue;
-  bool running = false;  // a thread is between pre- and postExecuteEventRequests
+  // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it
+  // only as a hint that the queue is busy.
+  std::atomic<bool> running{false};
 
   // Calls every handler registered for `def` now.
   void deliver(const CQVEventDef& def);
@@ -277,7 +280,8 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
 }
 
 bool CQVBaseEventsManager::claimIdle() {
-  if (!canExecuteRequests()) return false;
+  // Busy (typically further up this thread's stack): the item is queued without asking the lock.
+  if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests()) return false;
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->running || !impl_->queue.empty()) return false;
   impl_->running = true;

@@ -5,7 +5,10 @@
 
 QV_SOURCE_FILE("QVNotifyOnSchedulerEventRequest.cpp");
 
-CQVNotifyOnSchedulerEventRequest::CQVNotifyOnSchedulerEventRequest(const CQVEventDef& def) : eventDef(def.clone()) {}
+CQVNotifyOnSchedulerEventRequest::CQVNotifyOnSchedulerEventRequest(const CQVEventDef& def)
+    : ownedDef(def.clone()), eventDef(ownedDef.get()) {}
+
+CQVNotifyOnSchedulerEventRequest::CQVNotifyOnSchedulerEventRequest(const CQVEventDef& def, Borrow) : eventDef(&def) {}
 
 CQVNotifyOnSchedulerEventRequest::~CQVNotifyOnSchedulerEventRequest() {
   QV_TRACE_SCOPE("CQVNotifyOnSchedulerEventRequest::~CQVNotifyOnSchedulerEventRequest");

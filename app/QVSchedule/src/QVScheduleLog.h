@@ -28,13 +28,18 @@ ILogger& QVScheduleTestLog();
 void QVLogUnregisteredFromEvent(const class CQVEventDef& def, const class CQVEventHandler& handler, long remaining,
                                 const char* file, int line);
 
-// Writes the enter trace now and the exit trace when the scope ends.
+// Writes the enter trace now and the exit trace when the scope ends; neither when the logger was
+// disabled at the start of the scope (so the two always come in pairs).
 class QVTraceScope {
  public:
   QVTraceScope(const char* function, const char* file, int line) : function_(function), file_(file), line_(line) {
-    QVScheduleLog().traceEnter(function_, file_, line_);
+    ILogger& log = QVScheduleLog();
+    traced_ = log.isEnabled();
+    if (traced_) log.traceEnter(function_, file_, line_);
   }
-  ~QVTraceScope() { QVScheduleLog().traceExit(function_, file_, line_); }
+  ~QVTraceScope() {
+    if (traced_) QVScheduleLog().traceExit(function_, file_, line_);
+  }
   QVTraceScope(const QVTraceScope&) = delete;
   QVTraceScope& operator=(const QVTraceScope&) = delete;
 
@@ -42,6 +47,7 @@ class QVTraceScope {
   const char* function_;
   const char* file_;
   int line_;
+  bool traced_;
 };
 
 #define QV_TRACE_CONCAT_INNER(a, b) a##b

@@ -34,7 +34,8 @@ void CQVSchedulerEventsManager::reset() {
 
 void CQVSchedulerEventsManager::notifyOnEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::notifyOnEvent");
-  CQVNotifyOnSchedulerEventRequest request(def);
+  // Run in place (no copy) when the queue is idle; a queued clone owns its copy of `def`.
+  CQVNotifyOnSchedulerEventRequest request(def, CQVNotifyOnSchedulerEventRequest::Borrow{});
   addRequestInPlace(request);
 }
 
