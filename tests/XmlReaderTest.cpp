@@ -1,3 +1,4 @@
+#include "QVSchedBaseBuilder.h"
 #include "XmlReader.h"
 
 #include <gtest/gtest.h>
@@ -179,5 +180,37 @@ TEST(XmlReaderTest, SetDocumentTakesAnotherDocument) {
     ADD_FAILURE() << "no exception";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), E_POINTER);
+  }
+}
+
+// Definition paths made of child steps are walked directly; the node found must be the one the
+// XPath expression selects (first in document order), also when the first candidate parent has
+// no match, when names repeat, and when comments, text and other elements sit in between.
+TEST(XmlReaderTest, ChildStepPathsSelectWhatXPathSelects) {
+  const char* documents[] = {
+      "<A><Batch><Interval>1</Interval></Batch><Batch><Count>2</Count></Batch></A>",
+      "<A><Batch><Count>1</Count><Count>2</Count></Batch><Batch><Count>3</Count></Batch></A>",
+      "<A> text <!-- c --><Other><Count>9</Count></Other><Batch> <!-- x --> <Count>4</Count></Batch></A>",
+      "<A><Batch/><batch><Count>5</Count></batch><Batch><Interval>6</Interval><Count>7</Count></Batch></A>",
+      "<A><Count>8</Count></A>",
+      "<A><Batch><Batch><Count>10</Count></Batch></Batch><Batch><Count>11</Count></Batch></A>",
+  };
+  const char* paths[] = {"./Batch/Count", "./Batch/Interval", "Batch/Count", "Batch/Batch/Count", "Count"};
+  for (const char* text : documents) {
+    QVXmlDocument document;
+    bool loaded = false;
+    ASSERT_EQ(document.loadXML(text, loaded), S_OK);
+    ASSERT_TRUE(loaded) << text;
+    const QVXmlNode root = document.documentElement();
+    for (const char* path : paths) {
+      QVXmlNode expected;
+      const bool expectFound = root.selectSingleNode(path, expected) == S_OK && !expected.isNull();
+      QVXmlNode found;
+      const bool isFound = QVSelectDefinitionNode(root, path, found);
+      ASSERT_EQ(isFound, expectFound) << text << " " << path;
+      if (isFound) {
+        EXPECT_EQ(found.text(), expected.text()) << text << " " << path;  // values are unique
+      }
+    }
   }
 }

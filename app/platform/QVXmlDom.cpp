@@ -155,6 +155,16 @@ QVXmlNode QVXmlNode::childElement(const char* name) const {
   return QVXmlNode();
 }
 
+QVXmlNode QVXmlNode::nextSiblingElement(const char* name) const {
+  const pugi::xml_node node(checkedNode());
+  for (pugi::xml_node sibling = node.next_sibling(); sibling; sibling = sibling.next_sibling()) {
+    if (sibling.type() == pugi::node_element && std::strcmp(sibling.name(), name) == 0) {
+      return QVXmlNode(document_, sibling.internal_object());
+    }
+  }
+  return QVXmlNode();
+}
+
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
   const pugi::xml_node node(checkedNode());
   std::vector<QVXmlNode> children;

@@ -62,6 +62,8 @@ class QVXmlNode {
   // First child element named `name` (exact, case-sensitive), or a null handle. Same result as
   // the XPath child step `name`, without compiling an expression or listing the children.
   QVXmlNode childElement(const char* name) const;
+  // The next sibling element named `name`, or a null handle.
+  QVXmlNode nextSiblingElement(const char* name) const;
 
  private:
   friend class QVXmlDocument;
