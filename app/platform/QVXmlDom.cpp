@@ -5,10 +5,13 @@
 #include <pugixml.hpp>
 
 #include <new>
+#include <string>
 #include <utility>
 
 struct QVXmlDocumentState {
   pugi::xml_document document;
+  // The text a document parsed in place was read from: its nodes point into it.
+  std::string text;
 };
 
 namespace {
@@ -188,7 +191,7 @@ HRESULT QVXmlDocument::parseWith(Parse parse, bool& success) {
     success = false;
     return E_OUTOFMEMORY;
   }
-  const pugi::xml_parse_result result = parse(state->document);
+  const pugi::xml_parse_result result = parse(*state);
   if (result) {
     parseErrorCode_ = 0;
     success = true;
@@ -203,13 +206,25 @@ HRESULT QVXmlDocument::parseWith(Parse parse, bool& success) {
 }
 
 HRESULT QVXmlDocument::load(const std::string& path, bool& success) {
-  return parseWith([&path](pugi::xml_document& document) { return document.load_file(path.c_str(), kParseOptions); },
-                   success);
+  return parseWith(
+      [&path](QVXmlDocumentState& state) { return state.document.load_file(path.c_str(), kParseOptions); }, success);
 }
 
 HRESULT QVXmlDocument::loadXML(const std::string& text, bool& success) {
   return parseWith(
-      [&text](pugi::xml_document& document) { return document.load_buffer(text.data(), text.size(), kParseOptions); },
+      [&text](QVXmlDocumentState& state) {
+        return state.document.load_buffer(text.data(), text.size(), kParseOptions);
+      },
+      success);
+}
+
+HRESULT QVXmlDocument::loadXML(std::string&& text, bool& success) {
+  // The document keeps the text and parses it in place: no second copy of a large definition.
+  return parseWith(
+      [&text](QVXmlDocumentState& state) {
+        state.text = std::move(text);
+        return state.document.load_buffer_inplace(state.text.data(), state.text.size(), kParseOptions);
+      },
       success);
 }
 

@@ -84,6 +84,8 @@ class QVXmlDocument {
 
   // Parses `text` as a document, like load(). Empty text fails (no document element).
   HRESULT loadXML(const std::string& text, bool& success);
+  // The same for text the document may keep (it is parsed in place, without a copy).
+  HRESULT loadXML(std::string&& text, bool& success);
 
   // Root element of the loaded document, or a null handle when nothing is loaded.
   QVXmlNode documentElement() const;
