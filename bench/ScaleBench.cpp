@@ -4,7 +4,7 @@
 //  - events per second through the scheduler's events manager and the process-wide manager to a
 //    handler on one thread, against a bare mutex + condition-variable queue;
 //  - loading definitions of 1,000 and 10,000 groups, against pugixml's parse of the same text, and
-//    stopping a started schedule of 10,000 groups.
+//    stopping a schedule of 10,000 groups right after its load and once it has started.
 // Every figure is the median over the repetitions. --smoke runs small sizes once.
 #include "BenchTable.h"
 #include "DefinitionGenerator.h"
@@ -260,6 +260,18 @@ void BM_PugiParse(benchmark::State& state) {
   }
 }
 
+// Stop of a loaded schedule that has not started.
+void BM_StopAfterLoad(benchmark::State& state) {
+  FacadeSetup setup;
+  const std::string& text = definitionText(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    if (!CQVSchedulerFacade::setXMLString(text.c_str())) state.SkipWithError("the definition was refused");
+    const auto t0 = SteadyClock::now();
+    CQVSchedulerFacade::stop();
+    state.SetIterationTime(secondsBetween(t0, SteadyClock::now()));
+  }
+}
+
 // Stop of a loaded schedule that has started: the groups that start with the scenario are
 // initializing and the rest wait for their predecessors.
 void BM_StopAfterStart(benchmark::State& state) {
@@ -327,6 +339,7 @@ int main(int argc, char** argv) {
   add("Load", BM_Load, s.groupsLarge);
   add("PugiParse", BM_PugiParse, s.groupsSmall);
   add("PugiParse", BM_PugiParse, s.groupsLarge);
+  add("StopAfterLoad", BM_StopAfterLoad, s.groupsLarge);
   add("StopAfterStart", BM_StopAfterStart, s.groupsLarge);
   benchmark::RegisterBenchmark("EventsRoad", BM_EventsRoad)->Repetitions(repetitions)->MinTime(minTime);
   benchmark::RegisterBenchmark("BareQueue", BM_BareQueue)->Repetitions(repetitions)->MinTime(minTime);
@@ -372,6 +385,7 @@ int main(int argc, char** argv) {
   const double loadLarge = reporter.median(withSize("Load", s.groupsLarge));
   const double parseSmall = reporter.median(withSize("PugiParse", s.groupsSmall));
   const double parseLarge = reporter.median(withSize("PugiParse", s.groupsLarge));
+  const double stopLoaded = reporter.median(withSize("StopAfterLoad", s.groupsLarge));
   const double stop = reporter.median(withSize("StopAfterStart", s.groupsLarge));
   for (int i = 0; i < 2; ++i) {
     const int groups = i == 0 ? s.groupsSmall : s.groupsLarge;
@@ -384,6 +398,10 @@ int main(int argc, char** argv) {
   const double growth = loadSmall > 0 ? loadLarge / loadSmall : 0;
   printRow("load " + thousands(s.groupsLarge) + " groups vs " + thousands(s.groupsSmall), formatSeconds(loadLarge),
            formatSeconds(loadSmall), formatRatio(growth), "ratio ≤ 12", growth > 0 && growth <= 12.0);
+  const double stopLoadedRatio = loadLarge > 0 ? stopLoaded / loadLarge : 0;
+  printRow("stop after load of " + thousands(s.groupsLarge) + " groups (vs the load)", formatSeconds(stopLoaded),
+           formatSeconds(loadLarge), formatRatio(stopLoadedRatio), "ratio ≤ 3",
+           stopLoadedRatio > 0 && stopLoadedRatio <= 3.0);
   const double stopRatio = loadLarge > 0 ? stop / loadLarge : 0;
   printRow("stop a started schedule of " + thousands(s.groupsLarge) + " groups (vs its load)", formatSeconds(stop),
            formatSeconds(loadLarge), formatRatio(stopRatio), "ratio ≤ 3", stopRatio > 0 && stopRatio <= 3.0);
