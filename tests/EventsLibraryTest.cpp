@@ -994,3 +994,40 @@ TEST(EventsLibrary, HeldItemsAreNeverLostAcrossThreads) {
   EXPECT_EQ(manager.overlappingBatches.load(), 0);
   EXPECT_EQ(outside.load(), 0);
 }
+
+// A definition shared by many handlers (past the size where its registrations are indexed by
+// handler): each unregistration still drops that handler's earliest registration, reports the
+// right remaining count, and deliveries keep registration order, whatever the order of leaving.
+TEST(EventsLibrary, ManyHandlersOfOneDefinitionLeaveInAnyOrder) {
+  Journal journal;
+  TestManager manager(journal);
+  std::vector<std::unique_ptr<RecordingHandler>> handlers;
+  for (int i = 0; i < 10; ++i) handlers.push_back(std::make_unique<RecordingHandler>("h" + std::to_string(i), journal));
+  std::vector<int> model;  // handler index of each live registration, in registration order
+  for (int i = 0; i < 30; ++i) {
+    const int h = (i * 7 + i / 10) % 10;
+    ASSERT_TRUE(manager.registerOnEvent(KeyDef(1), handlers[h].get()));
+    model.push_back(h);
+  }
+  journal.take();
+  const int leaving[] = {3, 9, 3, 0, 5, 3, 3, 8, 1, 2, 7, 6, 4, 0, 9, 5, 1, 2, 8, 6, 7, 4, 0, 9, 1, 2, 5, 6, 7, 8, 4};
+  for (int h : leaving) {
+    const auto found = std::find(model.begin(), model.end(), h);
+    const bool registered = found != model.end();
+    if (registered) model.erase(found);
+    EXPECT_EQ(manager.unregisterOnEvent(KeyDef(1), handlers[h].get()), registered) << "h" << h;
+    std::vector<std::string> expected;
+    if (registered) {
+      if (model.empty()) expected.push_back("last KeyDef 1");
+      expected.push_back("h" + std::to_string(h) + " released KeyDef 1 -> " +
+                         std::to_string(std::count(model.begin(), model.end(), h)));
+    }
+    EXPECT_EQ(journal.take(), expected) << "h" << h;
+    manager.addEventToNotifyOn(KeyDef(1));
+    expected = {"pre"};
+    for (int each : model) expected.push_back("h" + std::to_string(each) + " on KeyDef 1");
+    expected.push_back("post");
+    ASSERT_EQ(journal.take(), expected) << "after h" << h;
+  }
+  EXPECT_TRUE(model.empty());
+}

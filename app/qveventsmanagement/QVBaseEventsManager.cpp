@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <iterator>
+#include <list>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -25,11 +27,56 @@ struct Registration {
 };
 using RegistrationPtr = std::shared_ptr<Registration>;
 
-struct DefinitionEntry {
-  std::unique_ptr<CQVEventDef> def;             // the map key points at this clone
-  // Live ones only, in registration order. A deque: runners that leave in the order they came
-  // find their registration at the front and leave without moving the others.
-  std::deque<RegistrationPtr> registrations;
+using RegistrationList = std::list<RegistrationPtr>;
+
+// The registrations of one definition. Most definitions have a handful; one that many handlers
+// share (every group waiting for the same event) gets an index from handler to its positions, so
+// that unregistering stays cheap whatever the order handlers leave in.
+class DefinitionEntry {
+ public:
+  explicit DefinitionEntry(std::unique_ptr<CQVEventDef> definition) : def(std::move(definition)) {}
+
+  const RegistrationList& registrations() const { return registrations_; }
+  bool empty() const { return registrations_.empty(); }
+
+  void add(RegistrationPtr registration) {
+    CQVEventHandler* handler = registration->handler;
+    registrations_.push_back(std::move(registration));
+    if (index_) {
+      (*index_)[handler].push_back(std::prev(registrations_.end()));
+    } else if (registrations_.size() > kIndexFrom) {
+      index_ = std::make_unique<Index>();
+      for (auto it = registrations_.begin(); it != registrations_.end(); ++it) (*index_)[(*it)->handler].push_back(it);
+    }
+  }
+
+  // Takes out the earliest registration of `handler`; null when it has none.
+  RegistrationPtr removeEarliest(CQVEventHandler* handler) {
+    RegistrationList::iterator position;
+    if (index_) {
+      const auto found = index_->find(handler);
+      if (found == index_->end()) return nullptr;
+      position = found->second.front();
+      found->second.erase(found->second.begin());
+      if (found->second.empty()) index_->erase(found);
+    } else {
+      position = std::find_if(registrations_.begin(), registrations_.end(),
+                              [handler](const RegistrationPtr& r) { return r->handler == handler; });
+      if (position == registrations_.end()) return nullptr;
+    }
+    RegistrationPtr registration = std::move(*position);
+    registrations_.erase(position);
+    return registration;
+  }
+
+  std::unique_ptr<CQVEventDef> def;  // the map key points at this clone
+
+ private:
+  static constexpr std::size_t kIndexFrom = 16;
+  using Index = std::unordered_map<CQVEventHandler*, std::vector<RegistrationList::iterator>>;
+
+  RegistrationList registrations_;  // live ones only, in registration order
+  std::unique_ptr<Index> index_;    // each handler's positions, earliest first; for large entries
 };
 
 // Per handler: its registrations here, and the reports it is owed.
@@ -86,12 +133,12 @@ void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     const auto it = entries.find(&def);
-    if (it == entries.end() || it->second.registrations.empty()) return;
-    const std::deque<RegistrationPtr>& registrations = it->second.registrations;
+    if (it == entries.end() || it->second.empty()) return;
+    const RegistrationList& registrations = it->second.registrations();
     first = registrations.front();
     // A live registration implies a state entry with count > 0.
     ++handlers[first->handler].busy;
-    if (registrations.size() > 1) rest.assign(registrations.begin() + 1, registrations.end());
+    if (registrations.size() > 1) rest.assign(std::next(registrations.begin()), registrations.end());
   }
   first->handler->onEvent(def);
   release(first->handler);
@@ -152,10 +199,10 @@ bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandl
     auto it = impl->entries.find(&def);
     if (it == impl->entries.end()) {
       const CQVEventDef* key = copy.get();
-      it = impl->entries.emplace(key, DefinitionEntry{std::move(copy), {}}).first;
+      it = impl->entries.emplace(key, DefinitionEntry(std::move(copy))).first;
     }
-    first = it->second.registrations.empty();
-    it->second.registrations.push_back(std::make_shared<Registration>(handler));
+    first = it->second.empty();
+    it->second.add(std::make_shared<Registration>(handler));
     ++impl->handlers[handler].count;
   }
   if (first) registeredFirstHandlerForEvent(def);
@@ -175,13 +222,10 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
     std::lock_guard<std::mutex> lock(impl->mutex);
     const auto entry = impl->entries.find(&def);
     if (entry == impl->entries.end()) return false;
-    std::deque<RegistrationPtr>& registrations = entry->second.registrations;
-    const auto found = std::find_if(registrations.begin(), registrations.end(),
-                                    [handler](const RegistrationPtr& r) { return r->handler == handler; });
-    if (found == registrations.end()) return false;
-    (*found)->alive = false;
-    registrations.erase(found);
-    if (registrations.empty()) {
+    const RegistrationPtr removed = entry->second.removeEarliest(handler);
+    if (!removed) return false;
+    removed->alive = false;
+    if (entry->second.empty()) {
       impl->entries.erase(entry);
       last = true;
     }
@@ -211,7 +255,7 @@ void CQVBaseEventsManager::unregisterAllHandlers() {
   {
     std::lock_guard<std::mutex> lock(impl->mutex);
     for (auto& [key, entry] : impl->entries) {
-      for (const RegistrationPtr& registration : entry.registrations) {
+      for (const RegistrationPtr& registration : entry.registrations()) {
         registration->alive = false;
         const auto state = impl->handlers.find(registration->handler);
         if (--state->second.count == 0 && state->second.busy == 0 && state->second.deferred.empty())
