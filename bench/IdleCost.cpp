@@ -3,6 +3,7 @@
 // and the voluntary context switches (wake-ups) of every thread but the main one, which only
 // sleeps. The baseline is a bare thread blocked in condition_variable::wait_until an hour ahead.
 #include "BenchTable.h"
+#include "QuietHost.h"
 
 #include "QVSchedulerFacade.h"
 
@@ -30,29 +31,6 @@ const char* const kDefinition = R"(<LoadTest>
     <DynamicScheduling><RunAll/><Duration><RunFor>3600</RunFor></Duration><StopAll/></DynamicScheduling>
   </Scheduling></Global></Manual></Scheduler>
 </LoadTest>)";
-
-class IdleHost : public CQVVusersServices {
- public:
-  void onSchedulerFinished() override {}
-  void onSchedulerPaused() override {}
-  void onSchedulerResumed() override {}
-  void onGroupFinished(const std::string&) override {}
-  int initAllVusers(RunMode) override { return 0; }
-  int initVusers(long, RunMode) override { return 0; }
-  int runAllVusers(RunMode) override { return 0; }
-  int runVusers(RunMode, long) override { return 0; }
-  int stopAllVusers() override { return 0; }
-  int stopVusers(long) override { return 0; }
-  int canStartDuration() override { return 0; }
-  bool isInFinalStage() override { return false; }
-  int initAllGroupVusers(const std::string&, RunMode) override { return 0; }
-  int initGroupVusers(const std::string&, long, RunMode) override { return 0; }
-  int runAllGroupVusers(const std::string&, RunMode) override { return 0; }
-  int runGroupVusers(const std::string&, RunMode, long) override { return 0; }
-  int stopAllGroupVusers(const std::string&) override { return 0; }
-  int stopGroupVusers(const std::string&, long) override { return 0; }
-  int canStartGroupDuration(const std::string&) override { return 0; }
-};
 
 double processCpuSeconds() {
   rusage usage{};
@@ -121,7 +99,7 @@ int main(int argc, char** argv) {
     sleeper.join();
   }
 
-  IdleHost host;
+  qvbench::QuietHost host;
   CQVSchedulerFacade::setVusersServices(&host);
   if (!CQVSchedulerFacade::setXMLString(kDefinition) || !CQVSchedulerFacade::start()) {
     std::fprintf(stderr, "the idle schedule did not start\n");

@@ -8,6 +8,7 @@
 // Every figure is the median over the repetitions. --smoke runs small sizes once.
 #include "BenchTable.h"
 #include "DefinitionGenerator.h"
+#include "QuietHost.h"
 
 #include "QVClock.h"
 #include "QVCriticalSection.h"
@@ -193,34 +194,6 @@ const std::string& definitionText(int groups) {
   return text;
 }
 
-// Answers success, and "no more vusers" after a few calls per group so that ramps end.
-class QuietHost : public CQVVusersServices {
- public:
-  void onSchedulerFinished() override {}
-  void onSchedulerPaused() override {}
-  void onSchedulerResumed() override {}
-  void onGroupFinished(const std::string&) override {}
-  int initAllVusers(RunMode) override { return 0; }
-  int initVusers(long, RunMode) override { return 0; }
-  int runAllVusers(RunMode) override { return 0; }
-  int runVusers(RunMode, long) override { return 0; }
-  int stopAllVusers() override { return 0; }
-  int stopVusers(long) override { return 0; }
-  int canStartDuration() override { return 0; }
-  bool isInFinalStage() override { return false; }
-  int initAllGroupVusers(const std::string&, RunMode) override { return 0; }
-  int initGroupVusers(const std::string& g, long, RunMode) override { return answer(g); }
-  int runAllGroupVusers(const std::string&, RunMode) override { return 0; }
-  int runGroupVusers(const std::string& g, RunMode, long) override { return answer(g); }
-  int stopAllGroupVusers(const std::string&) override { return 0; }
-  int stopGroupVusers(const std::string&, long) override { return 0; }
-  int canStartGroupDuration(const std::string&) override { return 0; }
-
- private:
-  int answer(const std::string& group) { return ++calls_[group] % 3 == 0 ? VUSERS_STATUS_NO_MORE_VUSERS : 0; }
-  std::map<std::string, int> calls_;
-};
-
 // Load and stop run on the manual clock: nothing moves on its own while they are measured.
 struct FacadeSetup {
   FacadeSetup() : clock(std::make_shared<QVManualClock>()) {
@@ -232,7 +205,7 @@ struct FacadeSetup {
     QVSetClock(nullptr);
   }
   std::shared_ptr<QVManualClock> clock;
-  QuietHost host;
+  qvbench::QuietHost host;
 };
 
 void BM_Load(benchmark::State& state) {
