@@ -1,7 +1,8 @@
 // Idle cost: a loaded, running schedule whose next due time is an hour away, watched for 60
-// seconds of real time (--seconds to change, --smoke for 1 s). Reports the CPU the process used
-// and the voluntary context switches (wake-ups) of every thread but the main one, which only
-// sleeps. The baseline is a bare thread blocked in condition_variable::wait_until an hour ahead.
+// seconds of real time (--seconds to change; --smoke: 1 s), median of 3 repetitions. Reports the
+// CPU the process used and the voluntary context switches (wake-ups) of every thread but the main
+// one, which only sleeps. The baseline is a bare thread blocked in condition_variable::wait_until
+// an hour ahead, watched the same way just before each repetition.
 #include "BenchTable.h"
 #include "QuietHost.h"
 
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -79,35 +81,45 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
   }
 
-  // Baseline: one thread blocked an hour ahead.
-  Observation bare{};
-  {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    std::thread sleeper([&] {
-      std::unique_lock<std::mutex> lock(mutex);
-      cv.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::hours(1), [&] { return done; });
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it block
-    bare = watch(seconds);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      done = true;
-    }
-    cv.notify_one();
-    sleeper.join();
-  }
-
+  const int repetitions = qvbench::smokeMode() ? 1 : 3;
   qvbench::QuietHost host;
   CQVSchedulerFacade::setVusersServices(&host);
-  if (!CQVSchedulerFacade::setXMLString(kDefinition) || !CQVSchedulerFacade::start()) {
-    std::fprintf(stderr, "the idle schedule did not start\n");
-    return 1;
+  std::vector<double> oursCpu, bareCpu, oursWakeups, bareWakeups;
+  for (int r = 0; r < repetitions; ++r) {
+    // Baseline: one thread blocked an hour ahead.
+    {
+      std::mutex mutex;
+      std::condition_variable cv;
+      bool done = false;
+      std::thread sleeper([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::hours(1), [&] { return done; });
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it block
+      const Observation bare = watch(seconds);
+      bareCpu.push_back(bare.cpuSeconds);
+      bareWakeups.push_back(static_cast<double>(bare.wakeups));
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+      }
+      cv.notify_one();
+      sleeper.join();
+    }
+    if (!CQVSchedulerFacade::setXMLString(kDefinition) || !CQVSchedulerFacade::start()) {
+      std::fprintf(stderr, "the idle schedule did not start\n");
+      return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the run starts and the hour begins
+    const Observation ours = watch(seconds);
+    CQVSchedulerFacade::stop();
+    oursCpu.push_back(ours.cpuSeconds);
+    oursWakeups.push_back(static_cast<double>(ours.wakeups));
+    std::fprintf(stderr, "repetition %d/%d: ours %.6f s CPU, %ld wake-ups; bare %.6f s CPU, %.0f wake-ups\n", r + 1,
+                 repetitions, ours.cpuSeconds, ours.wakeups, bareCpu.back(), bareWakeups.back());
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the run starts and the hour begins
-  const Observation ours = watch(seconds);
-  CQVSchedulerFacade::stop();
+  const Observation ours{qvbench::median(oursCpu), static_cast<long>(qvbench::median(oursWakeups))};
+  const Observation bare{qvbench::median(bareCpu), static_cast<long>(qvbench::median(bareWakeups))};
 
   const double share = ours.cpuSeconds / seconds;
   const double bareShare = bare.cpuSeconds / seconds;
