@@ -148,24 +148,26 @@ QVXmlNode QVXmlNode::firstChild() const {
   return QVXmlNode(document_, node.first_child().internal_object());
 }
 
-QVXmlNode QVXmlNode::childElement(const char* name) const {
-  const pugi::xml_node node(checkedNode());
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_element && std::strcmp(child.name(), name) == 0) {
-      return QVXmlNode(document_, child.internal_object());
-    }
+namespace {
+
+// The first element named `name` from `node` on, along its siblings.
+pugi::xml_node elementFrom(pugi::xml_node node, const char* name) {
+  for (; node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_element && std::strcmp(node.name(), name) == 0) return node;
   }
-  return QVXmlNode();
+  return pugi::xml_node();
+}
+
+}  // namespace
+
+QVXmlNode QVXmlNode::childElement(const char* name) const {
+  const pugi::xml_node found = elementFrom(pugi::xml_node(checkedNode()).first_child(), name);
+  return found ? QVXmlNode(document_, found.internal_object()) : QVXmlNode();
 }
 
 QVXmlNode QVXmlNode::nextSiblingElement(const char* name) const {
-  const pugi::xml_node node(checkedNode());
-  for (pugi::xml_node sibling = node.next_sibling(); sibling; sibling = sibling.next_sibling()) {
-    if (sibling.type() == pugi::node_element && std::strcmp(sibling.name(), name) == 0) {
-      return QVXmlNode(document_, sibling.internal_object());
-    }
-  }
-  return QVXmlNode();
+  const pugi::xml_node found = elementFrom(pugi::xml_node(checkedNode()).next_sibling(), name);
+  return found ? QVXmlNode(document_, found.internal_object()) : QVXmlNode();
 }
 
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
