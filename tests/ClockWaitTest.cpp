@@ -328,31 +328,45 @@ TEST(WaitForAny, ReplacingTheClockWakesWaitersToRecomputeDeadlines) {
   EXPECT_FALSE(timer.isArmed());
 }
 
+// A waitable timer served by its own thread, which records when it fired and re-arms it 15
+// seconds later until it has fired `firings` times.
+class RearmingTimer {
+ public:
+  explicit RearmingTimer(std::size_t firings)
+      : thread_({&timer}, [this, firings](std::size_t) {
+          const std::uint64_t now = QVNowFileTime();
+          std::size_t fired = 0;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            firedAt_.push_back(now);
+            fired = firedAt_.size();
+          }
+          if (fired < firings) timer.set(now + 15 * kSecond);
+        }) {}
+
+  std::vector<std::uint64_t> firedAt() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return firedAt_;
+  }
+
+  QVWaitableTimer timer;
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::uint64_t> firedAt_;
+  ServingThread thread_;  // last: starts once the members above exist
+};
+
 TEST(ManualClock, RunUntilIdleFollowsTimersRearmedByAThread) {
   ScopedManualClock clock;
-  QVWaitableTimer timer;
-  std::mutex mutex;
-  std::vector<std::uint64_t> firedAt;
-  ServingThread thread({&timer}, [&](std::size_t) {
-    const std::uint64_t now = QVNowFileTime();
-    std::size_t fired = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      firedAt.push_back(now);
-      fired = firedAt.size();
-    }
-    if (fired <= 3) timer.set(now + 15 * kSecond);  // re-armed three times
-  });
+  RearmingTimer rearming(4);  // re-armed three times
   const std::uint64_t start = clock->now();
-  timer.set(start + 15 * kSecond);
+  rearming.timer.set(start + 15 * kSecond);
   EXPECT_TRUE(clock->runUntilIdle(std::chrono::hours(1)));
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(firedAt, (std::vector<std::uint64_t>{start + 15 * kSecond, start + 30 * kSecond,
-                                                   start + 45 * kSecond, start + 60 * kSecond}));
-  }
+  EXPECT_EQ(rearming.firedAt(), (std::vector<std::uint64_t>{start + 15 * kSecond, start + 30 * kSecond,
+                                                              start + 45 * kSecond, start + 60 * kSecond}));
   EXPECT_EQ(clock->now(), start + 60 * kSecond);  // the last due time, not the limit
-  EXPECT_FALSE(timer.isArmed());
+  EXPECT_FALSE(rearming.timer.isArmed());
 
   // Nothing armed: returns at once without moving time.
   EXPECT_TRUE(clock->runUntilIdle(std::chrono::hours(1)));
@@ -361,36 +375,21 @@ TEST(ManualClock, RunUntilIdleFollowsTimersRearmedByAThread) {
 
 TEST(ManualClock, AdvanceServesEveryDueTimeOnTheWay) {
   ScopedManualClock clock;
-  QVWaitableTimer timer;
-  std::mutex mutex;
-  std::vector<std::uint64_t> firedAt;
-  ServingThread thread({&timer}, [&](std::size_t) {
-    const std::uint64_t now = QVNowFileTime();
-    std::size_t fired = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      firedAt.push_back(now);
-      fired = firedAt.size();
-    }
-    if (fired < 5) timer.set(now + 15 * kSecond);
-  });
-  auto fired = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return firedAt;
-  };
+  RearmingTimer rearming(5);
+  QVWaitableTimer& timer = rearming.timer;
   using Times = std::vector<std::uint64_t>;
   const std::uint64_t start = clock->now();
   timer.set(start + 15 * kSecond);
 
   clock->advance(std::chrono::seconds(50));
-  EXPECT_EQ(fired(), (Times{start + 15 * kSecond, start + 30 * kSecond, start + 45 * kSecond}));
+  EXPECT_EQ(rearming.firedAt(), (Times{start + 15 * kSecond, start + 30 * kSecond, start + 45 * kSecond}));
   EXPECT_EQ(clock->now(), start + 50 * kSecond);
   EXPECT_TRUE(timer.isArmed());
   EXPECT_EQ(timer.dueTime(), start + 60 * kSecond);
 
   clock->advance(std::chrono::seconds(100));
-  EXPECT_EQ(fired(), (Times{start + 15 * kSecond, start + 30 * kSecond, start + 45 * kSecond, start + 60 * kSecond,
-                            start + 75 * kSecond}));
+  EXPECT_EQ(rearming.firedAt(), (Times{start + 15 * kSecond, start + 30 * kSecond, start + 45 * kSecond,
+                                       start + 60 * kSecond, start + 75 * kSecond}));
   EXPECT_EQ(clock->now(), start + 150 * kSecond);  // advance always ends at its full length
   EXPECT_FALSE(timer.isArmed());
 }

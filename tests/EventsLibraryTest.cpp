@@ -41,24 +41,30 @@ class Journal {
   std::vector<std::string> lines_;
 };
 
-// Definition keyed by a number.
-class KeyDef : public CQVEventDef {
+// Definition keyed by a number; each Tag makes a class of its own, named Tag::name.
+template <typename Tag>
+class NumberedDef : public CQVEventDef {
  public:
-  explicit KeyDef(int key) : key_(key) {}
-  CQVEventDef* clone() const override { return new KeyDef(*this); }
-  std::string toString() const override { return "KeyDef " + std::to_string(key_); }
+  explicit NumberedDef(int key) : key_(key) {}
+  CQVEventDef* clone() const override { return new NumberedDef(*this); }
+  std::string toString() const override { return std::string(Tag::name) + " " + std::to_string(key_); }
   bool equals(const CQVEventDef& other) const override {
-    const auto* o = dynamic_cast<const KeyDef*>(&other);
+    const auto* o = dynamic_cast<const NumberedDef*>(&other);
     return o != nullptr && o->key_ == key_;
   }
   bool lessThan(const CQVEventDef& other) const override {
-    const auto* o = dynamic_cast<const KeyDef*>(&other);
+    const auto* o = dynamic_cast<const NumberedDef*>(&other);
     return o != nullptr && key_ < o->key_;
   }
 
  private:
   int key_;
 };
+
+struct KeyDefTag {
+  static constexpr const char* name = "KeyDef";
+};
+using KeyDef = NumberedDef<KeyDefTag>;
 
 // Another class whose equals() (inherited) accepts a KeyDef with the same key.
 class DerivedKeyDef : public KeyDef {
@@ -760,23 +766,10 @@ namespace {
 
 // Definition used only by the multi-threaded test, so that nothing else registered on the
 // process-wide manager can receive its events.
-class ThreadTestDef : public CQVEventDef {
- public:
-  explicit ThreadTestDef(int key) : key_(key) {}
-  CQVEventDef* clone() const override { return new ThreadTestDef(*this); }
-  std::string toString() const override { return "ThreadTestDef " + std::to_string(key_); }
-  bool equals(const CQVEventDef& other) const override {
-    const auto* o = dynamic_cast<const ThreadTestDef*>(&other);
-    return o != nullptr && o->key_ == key_;
-  }
-  bool lessThan(const CQVEventDef& other) const override {
-    const auto* o = dynamic_cast<const ThreadTestDef*>(&other);
-    return o != nullptr && key_ < o->key_;
-  }
-
- private:
-  int key_;
+struct ThreadTestDefTag {
+  static constexpr const char* name = "ThreadTestDef";
 };
+using ThreadTestDef = NumberedDef<ThreadTestDefTag>;
 
 // Checks, on whatever thread calls it, that it is never called after its last report and never
 // reported to while one of its calls runs.
