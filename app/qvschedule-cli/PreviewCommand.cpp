@@ -1,0 +1,107 @@
+// qvschedule preview: the whole schedule in virtual time on a manual clock, its timeline, and the
+// chart and series of the simulated pools.
+#include "Chart.h"
+#include "Commands.h"
+#include "Progress.h"
+#include "Session.h"
+
+#include "QVClock.h"
+#include "QVSchedule.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+// The preview gives up after this much schedule time.
+constexpr std::uint64_t kPreviewLimitSeconds = 30ULL * 24 * 3600;
+
+enum class PreviewEnd { Finished, Idle, Limit };
+
+// Jumps from one armed timer to the next until the schedule finishes, nothing is armed any more,
+// or the limit of schedule time has passed.
+PreviewEnd advanceToTheEnd(QVManualClock& clock, const SimulatedVusers& host, std::uint64_t origin) {
+  const std::uint64_t limit = origin + kPreviewLimitSeconds * QV_FILE_TIME_UNITS_PER_SECOND;
+  while (!host.isFinished() && clock.now() < limit) {
+    if (clock.runUntilIdle(std::chrono::hours(1))) return host.isFinished() ? PreviewEnd::Finished : PreviewEnd::Idle;
+  }
+  return host.isFinished() ? PreviewEnd::Finished : PreviewEnd::Limit;
+}
+
+// Prints how the preview ended; answers the end of the chart.
+std::uint64_t reportEnd(Session& session, PreviewEnd how, std::uint64_t origin, std::uint64_t now) {
+  const SimulatedVusers& host = *session.host;
+  Console& console = session.console;
+  switch (how) {
+    case PreviewEnd::Finished: {
+      const std::uint64_t end = host.finishedAt();
+      console.line(end, "note", "scheduler finished after " + console.elapsed(end) + "; vusers: " + poolSummary(host));
+      return end;
+    }
+    case PreviewEnd::Idle: {
+      std::uint64_t last = origin;
+      for (const SimulatedVusers::Sample& s : host.samples()) last = std::max(last, s.at);
+      console.line(last, "note",
+                   "nothing further happens: the schedule runs indefinitely or waits for an event the simulated "
+                   "vusers never raise; vusers: " + poolSummary(host));
+      return last;
+    }
+    case PreviewEnd::Limit:
+      console.line(now, "note", "still running after 30 days of schedule time; preview ended");
+      return now;
+  }
+  return now;
+}
+
+// Writes one output file; answers false (the reason printed) when it cannot be written.
+template <typename Writer>
+bool writeOutput(Console& console, const std::string& path, const char* what, Writer write) {
+  if (path.empty()) return true;
+  std::ofstream out(path);
+  write(out);
+  if (!out) {
+    std::cerr << "qvschedule: cannot write " << path << '\n';
+    return false;
+  }
+  console.text(std::string(what) + " written to " + path);
+  return true;
+}
+
+}  // namespace
+
+int commandPreview(const PreviewOptions& options) {
+  SimulatedVusers::Settings settings;
+  if (!poolSettings(options.pools, settings)) return 2;
+  const Definition definition = readDefinition(options.definition);
+  auto clock = std::make_shared<QVManualClock>();
+  QVSetClock(clock);
+
+  Session session;
+  if (!session.open(definition, settings, options.libraryLines, std::string())) {
+    session.close();
+    return 1;
+  }
+  SimulatedVusers& host = *session.host;
+  session.console.text("qvschedule preview: " + definition.name + " in virtual time; pools: " + poolSummary(host));
+
+  const std::uint64_t origin = clock->now();
+  session.begin(origin);
+  CQVSchedulerFacade::start();
+  const PreviewEnd how = advanceToTheEnd(*clock, host, origin);
+  const std::uint64_t end = reportEnd(session, how, origin, clock->now());
+
+  ChartData chart;
+  chart.title = "qvschedule preview: " + definition.name;
+  chart.groups = host.poolNames();
+  chart.samples = host.samples();
+  chart.origin = origin;
+  chart.end = std::max(end, origin + QV_FILE_TIME_UNITS_PER_SECOND);
+  session.close();
+
+  bool ok = writeOutput(session.console, options.svgPath, "chart", [&](std::ostream& out) { writeChartSvg(out, chart); });
+  ok = writeOutput(session.console, options.csvPath, "series", [&](std::ostream& out) { writeChartCsv(out, chart); }) && ok;
+  return ok ? 0 : 1;
+}

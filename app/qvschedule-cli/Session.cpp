@@ -1,0 +1,63 @@
+#include "Session.h"
+
+#include "QVClock.h"
+#include "QVSchedule.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace {
+
+void warnUnknownGroups(const SimulatedVusers::Settings& settings, const DefinitionSummary& summary) {
+  const std::vector<std::string> names = summary.groupNames();
+  for (const auto& item : settings.groupVusers) {
+    if (std::find(names.begin(), names.end(), item.first) == names.end()) {
+      std::cerr << "qvschedule: warning: the definition has no group " << item.first << '\n';
+    }
+  }
+}
+
+}  // namespace
+
+bool Session::open(const Definition& definition, const SimulatedVusers::Settings& settings, bool showLibraryLines,
+                   const std::string& logPath) {
+  console.setOrigin(QVNowFileTime());
+  sink = std::make_shared<CliLogSink>(showLibraryLines, logPath);
+  sink->setOrigin(console.origin());
+  if (!logPath.empty() && !sink->fileOk()) {
+    std::cerr << "qvschedule: cannot write the log file " << logPath << '\n';
+    return false;
+  }
+  QVLogger::SetSink(sink);
+  QVLogger::SetEnabled("QVScheduleTest", true);
+  if (!logPath.empty()) QVLogger::SetEnabled("QVSchedule", true);
+
+  summary = summarizeDefinition(definition.text);
+  warnUnknownGroups(settings, summary);
+  host = std::make_unique<SimulatedVusers>(settings, summary.byGroup(), summary.groupNames(),
+                                           [this](const SimulatedVusers::Entry& entry) { console.entry(entry); });
+  CQVSchedulerFacade::setVusersServices(host.get());
+
+  std::string problem;
+  if (!loadDefinition(definition, problem)) {
+    reportRefused(definition, sink->errors(), problem);
+    return false;
+  }
+  sink->attach(&console);
+  return true;
+}
+
+void Session::begin(std::uint64_t origin) {
+  console.setOrigin(origin);
+  sink->setOrigin(origin);
+  host->begin(origin);
+}
+
+void Session::close() {
+  if (sink) sink->mute();
+  CQVSchedulerFacade::stop();
+  if (host) host->shutdown();
+  QVLogger::SetEnabled("QVSchedule", false);
+  QVLogger::SetEnabled("QVScheduleTest", false);
+  QVLogger::SetSink(nullptr);
+}

@@ -1,0 +1,28 @@
+// The common set-up of "run" and "preview": console, log sink and simulated vusers, handed to the
+// scheduler, and the definition loaded. The clock must be installed before open().
+#pragma once
+
+#include "CliLogSink.h"
+#include "Console.h"
+#include "DefinitionFile.h"
+#include "DefinitionSummary.h"
+#include "SimulatedVusers.h"
+
+#include <memory>
+#include <string>
+
+struct Session {
+  Console console;
+  std::shared_ptr<CliLogSink> sink;
+  DefinitionSummary summary;
+  std::unique_ptr<SimulatedVusers> host;
+
+  // Answers false (the reason printed) when the log file cannot be opened or the scheduler
+  // refuses the definition.
+  bool open(const Definition& definition, const SimulatedVusers::Settings& settings, bool showLibraryLines,
+            const std::string& logPath);
+  // Counts times of the console, the log and the vusers from `origin`.
+  void begin(std::uint64_t origin);
+  // Discards the schedule quietly and stops everything of ours.
+  void close();
+};
