@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -460,6 +462,43 @@ TEST(ScaledClock, RunsFasterThanRealTime) {
   EXPECT_EQ(normal.speed(), 1.0);
   EXPECT_EQ(QVScaledClock(-3).speed(), 1.0);
   EXPECT_NEAR(static_cast<double>(normal.now()), static_cast<double>(system), 5.0 * kSecond);
+}
+
+// Extreme speeds and due times: readings never wrap and saturate at the largest file time, a
+// deadline ahead is never put in the past (a waiter would spin on it) and never overflows.
+TEST(ScaledClock, ConversionsSaturateAtEverySpeed) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  struct Case {
+    double speed;
+    std::uint64_t ahead;  // due time ahead of now, in file-time units
+  };
+  const std::vector<Case> cases = {
+      {0.001, 400000000ULL * kSecond}, {1e-300, kSecond}, {0.2, kMax / 2}, {1.0, kMax / 2},
+      {1e6, kMax / 4},                 {1e308, kSecond},
+  };
+  for (const Case& c : cases) {
+    const QVScaledClock clock(c.speed);
+    const std::uint64_t first = clock.now();
+    spinFor(std::chrono::microseconds(50));
+    const std::uint64_t second = clock.now();
+    EXPECT_GE(second, first) << c.speed;
+    if (c.speed > 1e300) {
+      EXPECT_EQ(second, kMax) << "saturates rather than wrapping, speed " << c.speed;
+    }
+    if (second >= kMax - c.ahead) continue;  // nothing is ahead of the largest file time
+    const auto at = clock.realTimeAt(second + c.ahead);
+    ASSERT_TRUE(at.has_value());
+    EXPECT_GT(*at, std::chrono::steady_clock::now()) << "speed " << c.speed;
+    const auto behind = clock.realTimeAt(0);
+    ASSERT_TRUE(behind.has_value());
+    EXPECT_LT(*behind, std::chrono::steady_clock::now()) << "speed " << c.speed;
+  }
+  EXPECT_EQ(QVScaledClock(std::nan("")).speed(), 1.0);
+  EXPECT_EQ(QVScaledClock(std::numeric_limits<double>::infinity()).speed(), 1.0);
+  // The system clock too: "never" is far ahead, not in the past.
+  const auto never = QVSystemClock().realTimeAt(kMax);
+  ASSERT_TRUE(never.has_value());
+  EXPECT_GT(*never, std::chrono::steady_clock::now() + std::chrono::hours(24 * 365));
 }
 
 TEST(ScaledClock, TimerFiresOnItsOwnInRealTime) {

@@ -2,6 +2,8 @@
 
 #include "QVWaitHub.h"
 
+#include <cmath>
+#include <limits>
 #include <mutex>
 
 using qvplatform_detail::WaitHub;
@@ -24,10 +26,32 @@ std::mutex& clockMutex() {
   return *mutex;
 }
 
-// Steady-clock instant `units` (100 ns, possibly negative) from `base`.
+// Largest span a real-time deadline is put ahead of or behind its base (about 95 years): far
+// enough for any schedule, and small enough that adding it to a steady-clock reading never
+// overflows.
+constexpr double kMaxOffsetNanoseconds = 3e18;
+
+// Steady-clock instant `units` (100 ns, possibly negative, possibly huge) from `base`, saturated.
 std::chrono::steady_clock::time_point offset(std::chrono::steady_clock::time_point base, double units) {
+  double nanoseconds = std::ceil(units * 100.0);
+  if (!(nanoseconds < kMaxOffsetNanoseconds)) nanoseconds = kMaxOffsetNanoseconds;  // NaN too
+  if (nanoseconds < -kMaxOffsetNanoseconds) nanoseconds = -kMaxOffsetNanoseconds;
   return base + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    std::chrono::duration<double, std::ratio<1, 10000000>>(units));
+                    std::chrono::nanoseconds(static_cast<std::int64_t>(nanoseconds)));
+}
+
+// `to - from` as a signed count, exact in sign for every pair of file times.
+double signedDifference(std::uint64_t to, std::uint64_t from) {
+  return to >= from ? static_cast<double>(to - from) : -static_cast<double>(from - to);
+}
+
+// `base + units`, saturated at the largest file time.
+std::uint64_t addSaturated(std::uint64_t base, double units) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  if (!(units > 0)) return base;
+  if (!(units < 1.8e19)) return kMax;  // below 2^64, so the conversion is defined
+  const std::uint64_t add = static_cast<std::uint64_t>(units);
+  return add > kMax - base ? kMax : base + add;
 }
 
 }  // namespace
@@ -42,23 +66,20 @@ std::int32_t QVClock::calendarSeconds() const {
 std::uint64_t QVSystemClock::now() const { return systemNowFileTime(); }
 
 std::optional<std::chrono::steady_clock::time_point> QVSystemClock::realTimeAt(std::uint64_t fileTime) const {
-  const std::uint64_t current = now();
-  const double units = static_cast<double>(static_cast<std::int64_t>(fileTime - current));
-  return offset(std::chrono::steady_clock::now(), units);
+  return offset(std::chrono::steady_clock::now(), signedDifference(fileTime, now()));
 }
 
 QVScaledClock::QVScaledClock(double speed)
-    : speed_(speed > 0 ? speed : 1.0), startFileTime_(systemNowFileTime()), startReal_(std::chrono::steady_clock::now()) {}
+    : speed_(speed > 0 && std::isfinite(speed) ? speed : 1.0), startFileTime_(systemNowFileTime()), startReal_(std::chrono::steady_clock::now()) {}
 
 std::uint64_t QVScaledClock::now() const {
   const auto elapsed = std::chrono::steady_clock::now() - startReal_;
   const double units = std::chrono::duration<double, std::ratio<1, 10000000>>(elapsed).count() * speed_;
-  return startFileTime_ + static_cast<std::uint64_t>(units);
+  return addSaturated(startFileTime_, units);
 }
 
 std::optional<std::chrono::steady_clock::time_point> QVScaledClock::realTimeAt(std::uint64_t fileTime) const {
-  const double units = static_cast<double>(static_cast<std::int64_t>(fileTime - startFileTime_)) / speed_;
-  return offset(startReal_, units);
+  return offset(startReal_, signedDifference(fileTime, startFileTime_) / speed_);
 }
 
 QVManualClock::QVManualClock(std::uint64_t startFileTime) : now_(startFileTime) {}

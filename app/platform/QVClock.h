@@ -38,7 +38,10 @@ class QVSystemClock : public QVClock {
   std::optional<std::chrono::steady_clock::time_point> realTimeAt(std::uint64_t fileTime) const override;
 };
 
-// Real time passing `speed` times faster, starting from the real time of construction.
+// Real time passing `speed` times faster, starting from the real time of construction. A speed
+// that is not a positive finite number means 1. Readings saturate at the largest file time, and
+// deadlines far ahead (or far behind) saturate at about 95 years from the start, so no speed and no
+// due time makes a conversion overflow.
 class QVScaledClock : public QVClock {
  public:
   explicit QVScaledClock(double speed);

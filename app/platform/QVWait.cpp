@@ -11,6 +11,8 @@
 namespace qvplatform_detail {
 
 namespace {
+// How long a waiter whose real-time deadline has passed waits for the clock to catch up.
+constexpr std::chrono::milliseconds kCatchUp{1};
 // True on threads created by QVThread: they are counted as busy from their creation.
 thread_local bool tCountedThread = false;
 }  // namespace
@@ -86,6 +88,10 @@ std::size_t WaitHub::waitForAny(QVWaitable* const* objects, std::size_t count) {
     }
     std::optional<std::chrono::steady_clock::time_point> deadline;
     if (timed) deadline = clock->realTimeAt(earliest);
+    // A deadline already passed while the clock has not yet reached the due time (rounding
+    // between real and clock time): wait a moment rather than spin on the mutex.
+    const auto realNow = std::chrono::steady_clock::now();
+    if (deadline && *deadline <= realNow) deadline = realNow + kCatchUp;
     if (deadline) {
       self.cv.wait_until(lock, *deadline);
     } else {
