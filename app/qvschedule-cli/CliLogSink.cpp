@@ -1,11 +1,19 @@
 #include "CliLogSink.h"
 
+#include "Output.h"
+
 #include "QVClock.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
-CliLogSink::CliLogSink(bool showTestLines, const std::string& logPath) : showTestLines_(showTestLines) {
-  if (!logPath.empty()) file_.open(logPath, std::ios::app);
+CliLogSink::CliLogSink(bool showTestLines, const std::string& logPath)
+    : showTestLines_(showTestLines), logPath_(logPath) {
+  if (logPath.empty()) return;
+  fd_ = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ < 0) reportOutputFailure(logPath, errno);
 }
 
 void CliLogSink::attach(Console* console) {
@@ -16,7 +24,8 @@ void CliLogSink::attach(Console* console) {
 void CliLogSink::mute() {
   std::lock_guard<std::mutex> lock(mutex_);
   console_ = nullptr;
-  if (file_.is_open()) file_.close();
+  if (fd_ >= 0 && close(fd_) != 0) reportOutputFailure(logPath_, errno);
+  fd_ = -1;
 }
 
 std::vector<std::string> CliLogSink::errors() const {
@@ -27,9 +36,14 @@ std::vector<std::string> CliLogSink::errors() const {
 void CliLogSink::write(const QVLogRecord& record) {
   const std::uint64_t now = QVNowFileTime();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_.is_open()) {
-    file_ << formatElapsed(now - std::min(now, origin_.load())) << ' ' << QVFormatLogLine(record) << '\n';
-    file_.flush();
+  if (fd_ >= 0) {
+    const int error =
+        writeAll(fd_, formatElapsed(now - std::min(now, origin_.load())) + ' ' + QVFormatLogLine(record) + '\n');
+    if (error != 0) {
+      close(fd_);
+      fd_ = -1;
+      reportOutputFailure(logPath_, error);
+    }
   }
   const bool error = record.kind == QVLogKind::Error;
   if (error && record.logger == "QVSchedule") errors_.push_back(record.text);

@@ -1,17 +1,22 @@
-// The subcommands of the qvschedule program. Each answers the program's exit status.
+// The subcommands of the qvschedule program. Each answers the program's exit status (ExitCodes.h).
 #pragma once
 
 #include "PoolOptions.h"
 
 #include <string>
 
+// Output formats: the human timeline, or JSON (one object per timeline line for run and preview,
+// one verdict object for check).
+enum class Format { Text, Json };
+
 struct RunOptions {
-  std::string definition;
+  std::string definition;  // empty: the built-in example; "-": standard input
   double speed = 1.0;
   PoolOptions pools;
   std::string logPath;
   double progressSeconds = 10;
-  bool noLibraryLines = false;
+  bool logLines = false;  // print the library's test-log lines
+  Format format = Format::Text;
 };
 
 struct PreviewOptions {
@@ -19,9 +24,15 @@ struct PreviewOptions {
   std::string svgPath;
   std::string csvPath;
   PoolOptions pools;
-  bool libraryLines = false;
+  bool logLines = false;
+  Format format = Format::Text;
+};
+
+struct CheckOptions {
+  std::string definition;
+  Format format = Format::Text;
 };
 
 int commandRun(const RunOptions& options);
 int commandPreview(const PreviewOptions& options);
-int commandCheck(const std::string& path);
+int commandCheck(const CheckOptions& options);

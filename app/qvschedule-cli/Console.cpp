@@ -1,17 +1,24 @@
 #include "Console.h"
 
+#include "JsonOutput.h"
+#include "Output.h"
+
 #include "QVClock.h"
 
 #include <cstdio>
-#include <iostream>
 #include <sstream>
 #include <unistd.h>
 
 std::string formatElapsed(std::uint64_t units) {
-  const std::uint64_t ms = (units + QV_FILE_TIME_UNITS_PER_MILLISECOND / 2) / QV_FILE_TIME_UNITS_PER_MILLISECOND;
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%02llu:%02llu.%03llu", static_cast<unsigned long long>(ms / 60000),
-                static_cast<unsigned long long>(ms / 1000 % 60), static_cast<unsigned long long>(ms % 1000));
+  const unsigned long long ms = units / QV_FILE_TIME_UNITS_PER_MILLISECOND +
+                                (units % QV_FILE_TIME_UNITS_PER_MILLISECOND >= QV_FILE_TIME_UNITS_PER_MILLISECOND / 2);
+  char buffer[48];
+  if (ms < 3600000ULL) {
+    std::snprintf(buffer, sizeof buffer, "%02llu:%02llu.%03llu", ms / 60000, ms / 1000 % 60, ms % 1000);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%llu:%02llu:%02llu.%03llu", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                  ms % 1000);
+  }
   return buffer;
 }
 
@@ -23,7 +30,20 @@ std::string pad(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-Console::Console() : terminal_(isatty(STDOUT_FILENO) == 1) {}
+Console::Console() : humanFd_(STDOUT_FILENO), terminal_(isatty(STDOUT_FILENO) == 1) {}
+
+void Console::useJsonLines() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  json_ = true;
+  humanFd_ = STDERR_FILENO;
+  terminal_ = isatty(STDERR_FILENO) == 1;
+}
+
+double Console::seconds(std::uint64_t fileTime) const {
+  const std::uint64_t start = origin();
+  const std::uint64_t units = fileTime > start ? fileTime - start : 0;
+  return static_cast<double>(units / QV_FILE_TIME_UNITS_PER_MILLISECOND) / 1000.0;
+}
 
 std::string Console::elapsed(std::uint64_t fileTime) const {
   const std::uint64_t start = origin();
@@ -33,6 +53,7 @@ std::string Console::elapsed(std::uint64_t fileTime) const {
 void Console::line(std::uint64_t at, const std::string& kind, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   writeLocked(elapsed(at) + "  " + pad(kind, 6) + " " + text);
+  if (json_) jsonLocked(timelineTextJson(seconds(at), kind, text));
 }
 
 void Console::entry(const SimulatedVusers::Entry& e) {
@@ -45,7 +66,9 @@ void Console::entry(const SimulatedVusers::Entry& e) {
   }
   std::string text = out.str();
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  line(e.at, e.kind, text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  writeLocked(elapsed(e.at) + "  " + pad(e.kind, 6) + " " + text);
+  if (json_) jsonLocked(timelineEntryJson(seconds(e.at), e));
 }
 
 void Console::text(const std::string& text) {
@@ -57,7 +80,7 @@ void Console::progress(std::uint64_t at, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (terminal_) {
     progress_ = elapsed(at) + "  " + text;
-    std::cout << "\r\033[K" << progress_ << std::flush;
+    writeStandard(humanFd_, "\r\033[K" + progress_);
   } else {
     writeLocked(elapsed(at) + "  progress " + text);
   }
@@ -65,14 +88,16 @@ void Console::progress(std::uint64_t at, const std::string& text) {
 
 void Console::endProgress() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (terminal_ && !progress_.empty()) std::cout << "\r\033[K" << std::flush;
+  if (terminal_ && !progress_.empty()) writeStandard(humanFd_, "\r\033[K");
   progress_.clear();
 }
 
 void Console::writeLocked(const std::string& line) {
   if (terminal_ && !progress_.empty()) {
-    std::cout << "\r\033[K" << line << '\n' << progress_ << std::flush;
+    writeStandard(humanFd_, "\r\033[K" + line + '\n' + progress_);
   } else {
-    std::cout << line << '\n' << std::flush;
+    writeStandard(humanFd_, line + '\n');
   }
 }
+
+void Console::jsonLocked(const std::string& object) { writeStandard(STDOUT_FILENO, object + '\n'); }

@@ -1,5 +1,10 @@
-// Standard output of the qvschedule program: timestamped lines from any thread, and on a terminal
-// a progress line kept at the bottom and redrawn after every other line.
+// The timeline of the qvschedule program: timestamped lines from any thread, and on a terminal a
+// progress line kept at the bottom and redrawn after every other line. The human lines go to
+// standard output; with JSON lines they go to standard error and standard output gets one JSON
+// object per timeline line (JsonOutput.h). Every write is checked (Output.h).
+//
+// Threads: every member function may be called from any thread; mutex_ (a leaf lock but for the
+// output-failure listener, which only queues a command) serializes the writes.
 #pragma once
 
 #include "SimulatedVusers.h"
@@ -9,12 +14,16 @@
 #include <mutex>
 #include <string>
 
-// "mm:ss.mmm" of a span of file-time units (minutes grow past 59).
+// "mm:ss.mmm" of a span of file-time units, "h:mm:ss.mmm" from an hour on.
 std::string formatElapsed(std::uint64_t units);
 
 class Console {
  public:
   Console();
+
+  // Sends the human lines to standard error and one JSON object per timeline line to standard
+  // output. Called before the first line.
+  void useJsonLines();
 
   // Times are printed relative to this file time.
   void setOrigin(std::uint64_t origin) { origin_.store(origin, std::memory_order_release); }
@@ -37,9 +46,13 @@ class Console {
 
  private:
   void writeLocked(const std::string& line);
+  void jsonLocked(const std::string& object);
+  double seconds(std::uint64_t fileTime) const;
 
   std::mutex mutex_;
   std::atomic<std::uint64_t> origin_{0};
+  int humanFd_;
   bool terminal_;
+  bool json_ = false;
   std::string progress_;  // the bottom line on a terminal
 };

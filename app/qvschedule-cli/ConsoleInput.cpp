@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -11,19 +10,7 @@
 
 namespace {
 
-// The pipe the SIGINT handler writes to; -1 when no reader is active.
-std::atomic<int> gInterruptPipe{-1};
-int gPipe[2] = {-1, -1};
-struct sigaction gOldAction;
 termios gOldTerminal;
-
-extern "C" void onInterrupt(int) {
-  const int fd = gInterruptPipe.load();
-  if (fd >= 0) {
-    const char byte = 'i';
-    [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
-  }
-}
 
 std::string trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -35,16 +22,7 @@ std::string trim(const std::string& text) {
 }  // namespace
 
 ConsoleInput::ConsoleInput(std::function<void(Command)> onCommand) : onCommand_(std::move(onCommand)) {
-  if (pipe(gPipe) != 0) gPipe[0] = gPipe[1] = -1;
-  if (gPipe[1] >= 0) {
-    fcntl(gPipe[1], F_SETFL, fcntl(gPipe[1], F_GETFL) | O_NONBLOCK);
-    gInterruptPipe.store(gPipe[1]);
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &gOldAction);
-  }
+  if (pipe2(quit_, O_CLOEXEC) != 0) quit_[0] = quit_[1] = -1;
   terminal_ = isatty(STDIN_FILENO) == 1;
   if (terminal_ && tcgetattr(STDIN_FILENO, &gOldTerminal) == 0) {
     termios raw = gOldTerminal;
@@ -61,57 +39,52 @@ ConsoleInput::~ConsoleInput() { close(); }
 void ConsoleInput::close() {
   if (closed_) return;
   closed_ = true;
-  if (gPipe[1] >= 0) {
+  if (quit_[1] >= 0) {
     const char byte = 'q';
-    [[maybe_unused]] const ssize_t written = write(gPipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t written = write(quit_[1], &byte, 1);
   }
   if (thread_.joinable()) thread_.join();
-  if (gPipe[1] >= 0) {
-    sigaction(SIGINT, &gOldAction, nullptr);
-    gInterruptPipe.store(-1);
-    ::close(gPipe[0]);
-    ::close(gPipe[1]);
-    gPipe[0] = gPipe[1] = -1;
+  for (int& fd : quit_) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
   }
   if (terminalChanged_) tcsetattr(STDIN_FILENO, TCSANOW, &gOldTerminal);
 }
 
 void ConsoleInput::readLoop() {
-  bool inputOpen = true;
+  // Standard input is never one of our pipes (the program keeps 0-2 open), but do not read a
+  // descriptor twice even if it were.
+  bool inputOpen = STDIN_FILENO != quit_[0] && STDIN_FILENO != signals_.readFd();
   for (;;) {
-    pollfd fds[2];
-    nfds_t count = 0;
-    if (gPipe[0] >= 0) fds[count++] = pollfd{gPipe[0], POLLIN, 0};
-    const nfds_t inputIndex = count;
-    if (inputOpen) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
-    if (count == 0) return;
-    const int ready = poll(fds, count, -1);
-    if (ready < 0) {
+    pollfd fds[3] = {{quit_[0], POLLIN, 0}, {signals_.readFd(), POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
-    if (gPipe[0] >= 0 && (fds[0].revents & POLLIN)) {
-      char bytes[16];
-      const ssize_t n = read(gPipe[0], bytes, sizeof bytes);
-      for (ssize_t i = 0; i < n; ++i) {
-        if (bytes[i] == 'q') return;
-        if (bytes[i] == 'i') onCommand_(Command::Interrupt);
-      }
+    if (fds[0].revents != 0) return;  // close(), or our own pipe broke
+    if (fds[1].revents & POLLIN) serveSignal();
+    if (fds[2].revents & POLLNVAL) {
+      inputOpen = false;
+    } else if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
+      readInput(inputOpen);
     }
-    if (inputOpen && (fds[inputIndex].revents & POLLNVAL)) {
-      inputOpen = false;  // no standard input at all
-      continue;
-    }
-    if (inputOpen && (fds[inputIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-      char buffer[256];
-      const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n > 0) {
-        handleText(buffer, n);
-      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        if (!terminal_) handleLine();  // a last line without its newline
-        inputOpen = false;
-      }
-    }
+  }
+}
+
+void ConsoleInput::serveSignal() {
+  const int signal = signals_.take();
+  if (signal == SIGTERM) onCommand_(Command::Terminate);
+  if (signal == SIGINT) onCommand_(Command::Interrupt);
+}
+
+void ConsoleInput::readInput(bool& inputOpen) {
+  char buffer[256];
+  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n > 0) {
+    handleText(buffer, n);
+  } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+    if (!terminal_) handleLine();  // a last line without its newline
+    inputOpen = false;
   }
 }
 

@@ -1,11 +1,15 @@
 // Commands typed on standard input while a schedule runs: 'p' pause, 'r' resume, 's' stop, and
-// Ctrl-C (SIGINT) as a stop. On a terminal single keys count (the terminal is put in
+// Ctrl-C (SIGINT) or SIGTERM as a stop. On a terminal single keys count (the terminal is put in
 // non-canonical mode without echo and restored afterwards); otherwise whole lines "p", "r" and
 // "s" (or "pause", "resume", "stop") are read, so that a script can drive the program.
 //
-// One reader thread polls standard input and a self-pipe that the SIGINT handler writes to; it
-// hands each command to the callback, which runs on that thread.
+// One reader thread polls standard input, the self-pipe of the stop signals (StopSignals) and a
+// pipe of its own that close() writes to; each descriptor is read by that thread only. It hands
+// each command to the callback, which runs on that thread. Standard input is read only when
+// poll() says it is readable, so a closed, idle or non-terminal input never delays close().
 #pragma once
+
+#include "Signals.h"
 
 #include <atomic>
 #include <functional>
@@ -14,22 +18,26 @@
 
 class ConsoleInput {
  public:
-  enum class Command { Pause, Resume, Stop, Interrupt };
+  enum class Command { Pause, Resume, Stop, Interrupt, Terminate };
 
   explicit ConsoleInput(std::function<void(Command)> onCommand);
   ~ConsoleInput();
   ConsoleInput(const ConsoleInput&) = delete;
   ConsoleInput& operator=(const ConsoleInput&) = delete;
 
-  // Stops the reader thread and restores the terminal and the SIGINT handler. Idempotent.
+  // Stops the reader thread and restores the terminal and the signal handlers. Idempotent.
   void close();
 
  private:
   void readLoop();
+  void serveSignal();
+  void readInput(bool& inputOpen);
   void handleText(const char* data, long size);
   void handleLine();
 
   std::function<void(Command)> onCommand_;
+  StopSignals signals_;
+  int quit_[2] = {-1, -1};  // close() writes to quit_[1]
   bool terminal_ = false;
   bool terminalChanged_ = false;
   std::thread thread_;

@@ -1,6 +1,6 @@
 #include "DefinitionSummary.h"
 
-#include <pugixml.hpp>
+#include "QVXmlDom.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,35 +8,37 @@
 
 namespace {
 
-std::string trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+// The node's trimmed text; empty for a missing node.
+std::string textOf(const QVXmlNode& node) { return node ? node.text() : std::string(); }
 
-std::string textOf(const pugi::xml_node& node) { return trim(node.text().get()); }
 // Numbers are read as the loader reads them: leading digits, anything after them ignored.
-int numberOf(const pugi::xml_node& node) { return std::atoi(node.text().get()); }
+int numberOf(const QVXmlNode& node) { return std::atoi(node.text().c_str()); }
 
-std::string batchWords(const pugi::xml_node& action) {
-  const pugi::xml_node batch = action.child("Batch");
-  if (!batch || !batch.child("Count") || !batch.child("Interval")) return "batch missing";
-  return std::to_string(numberOf(batch.child("Count"))) + " every " + std::to_string(numberOf(batch.child("Interval"))) +
-         " s";
+// The first node of `path` (a fixed expression, never text of the definition) under `node`.
+QVXmlNode select(const QVXmlNode& node, const char* path) {
+  QVXmlNode found;
+  node.selectSingleNode(path, found);
+  return found;
 }
 
-std::string totalWords(const pugi::xml_node& action) {
-  const pugi::xml_node total = action.child("TotalVusersNumber");
+std::string batchWords(const QVXmlNode& action) {
+  const QVXmlNode count = select(action, "./Batch/Count");
+  const QVXmlNode interval = select(action, "./Batch/Interval");
+  if (!count || !interval) return "batch missing";
+  return std::to_string(numberOf(count)) + " every " + std::to_string(numberOf(interval)) + " s";
+}
+
+std::string totalWords(const QVXmlNode& action) {
+  const QVXmlNode total = action.childElement("TotalVusersNumber");
   return total ? std::to_string(numberOf(total)) + " vusers" : std::string("total missing");
 }
 
-ActionSummary describeAction(const pugi::xml_node& node) {
+ActionSummary describeAction(const QVXmlNode& node) {
   ActionSummary action;
-  if (node.type() == pugi::node_comment) return {"(comment)", "not an action: the loader refuses it here"};
-  if (node.type() != pugi::node_element) return {"(text)", "not an action"};
-  action.name = node.name();
+  action.name = node.nodeName();
   const std::string& n = action.name;
+  if (n == "#comment") return {"(comment)", "not an action: the loader refuses it here"};
+  if (n == "#text" || n == "#cdata-section") return {"(text)", "not an action"};
   if (n == "Run" || n == "Stop") {
     action.detail = totalWords(node) + " at once";
   } else if (n == "RunAll" || n == "StopAll") {
@@ -46,7 +48,7 @@ ActionSummary describeAction(const pugi::xml_node& node) {
   } else if (n == "RampUpAll" || n == "RampDownAll") {
     action.detail = "all vusers, " + batchWords(node);
   } else if (n == "Duration") {
-    const pugi::xml_node runFor = node.child("RunFor");
+    const QVXmlNode runFor = node.childElement("RunFor");
     action.detail = runFor ? "keep for " + std::to_string(std::max(0, numberOf(runFor))) + " s" : "RunFor missing";
   } else if (n == "RunIndefinitely") {
     action.detail = "nothing further (no action)";
@@ -56,53 +58,58 @@ ActionSummary describeAction(const pugi::xml_node& node) {
   return action;
 }
 
-ScheduleSummary describeSchedule(const pugi::xml_node& body, const std::string& group, bool initAllBeforeStart) {
+std::string startWords(const QVXmlNode& group, bool initAllBeforeStart) {
+  const QVXmlNode mode = group.childElement("StartupMode");
+  if (!mode) return "StartupMode missing";
+  if (mode.childElement("StartAtScenarioBegining")) return "at scenario begin";
+  if (const QVXmlNode interval = mode.childElement("StartIntervalAfterScenarioBeginning")) {
+    const int seconds = numberOf(interval);
+    const std::string from = initAllBeforeStart ? " s after all vusers are initialized" : " s after scenario begin";
+    return seconds > 0 ? std::to_string(seconds) + from : "at scenario begin";
+  }
+  if (const QVXmlNode after = mode.childElement("StartAfterGroup")) {
+    return after.text().empty() ? "at scenario begin" : "after group " + after.text() + " finished running";
+  }
+  return "no known startup mode";
+}
+
+std::string initializationWords(const QVXmlNode& init, std::string& delay) {
+  if (const QVXmlNode d = init.childElement("DelayAfterInitialization")) {
+    if (numberOf(d) > 0) delay = std::to_string(numberOf(d)) + " s";
+  }
+  if (init.childElement("InitAll")) return "InitAll (all vusers at once)";
+  if (const QVXmlNode ramp = init.childElement("RampInitAll")) return "RampInitAll " + batchWords(ramp);
+  return "no InitAll or RampInitAll";
+}
+
+ScheduleSummary describeSchedule(const QVXmlNode& body, const std::string& group, bool initAllBeforeStart) {
   ScheduleSummary schedule;
   schedule.group = group;
   schedule.initialization = "none";
-  if (!group.empty()) {
-    const pugi::xml_node mode = body.child("StartupMode");
-    if (!mode) {
-      schedule.start = "StartupMode missing";
-    } else if (mode.child("StartAtScenarioBegining")) {
-      schedule.start = "at scenario begin";
-    } else if (mode.child("StartIntervalAfterScenarioBeginning")) {
-      const int seconds = numberOf(mode.child("StartIntervalAfterScenarioBeginning"));
-      const std::string from = initAllBeforeStart ? " s after all vusers are initialized" : " s after scenario begin";
-      schedule.start = seconds > 0 ? std::to_string(seconds) + from : "at scenario begin";
-    } else if (mode.child("StartAfterGroup")) {
-      const std::string after = textOf(mode.child("StartAfterGroup"));
-      schedule.start = after.empty() ? "at scenario begin" : "after group " + after + " finished running";
-    } else {
-      schedule.start = "no known startup mode";
-    }
-  } else {
-    schedule.start = "at scenario begin";
-  }
-  const pugi::xml_node scheduling = body.child("Scheduling");
+  schedule.start = group.empty() ? "at scenario begin" : startWords(body, initAllBeforeStart);
+  const QVXmlNode scheduling = body.childElement("Scheduling");
   if (!scheduling) {
     schedule.initialization = "Scheduling missing";
     return schedule;
   }
-  if (const pugi::xml_node init = scheduling.child("Initialization")) {
-    if (init.child("InitAll")) {
-      schedule.initialization = "InitAll (all vusers at once)";
-    } else if (const pugi::xml_node ramp = init.child("RampInitAll")) {
-      schedule.initialization = "RampInitAll " + batchWords(ramp);
-    } else {
-      schedule.initialization = "no InitAll or RampInitAll";
-    }
-    if (const pugi::xml_node delay = init.child("DelayAfterInitialization")) {
-      if (numberOf(delay) > 0) schedule.delayAfterInitialization = std::to_string(numberOf(delay)) + " s";
-    }
+  if (const QVXmlNode init = scheduling.childElement("Initialization")) {
+    schedule.initialization = initializationWords(init, schedule.delayAfterInitialization);
   }
-  if (const pugi::xml_node untilComplete = scheduling.child("RunUntilComplete")) {
+  if (const QVXmlNode untilComplete = scheduling.childElement("RunUntilComplete")) {
     schedule.untilComplete = true;
-    if (const pugi::xml_node first = untilComplete.first_child()) schedule.actions.push_back(describeAction(first));
-  } else if (const pugi::xml_node dynamic = scheduling.child("DynamicScheduling")) {
-    for (const pugi::xml_node& child : dynamic.children()) schedule.actions.push_back(describeAction(child));
+    if (const QVXmlNode first = untilComplete.firstChild()) schedule.actions.push_back(describeAction(first));
+  } else if (const QVXmlNode dynamic = scheduling.childElement("DynamicScheduling")) {
+    for (const QVXmlNode& child : dynamic.childNodes()) schedule.actions.push_back(describeAction(child));
   }
   return schedule;
+}
+
+void describeGroups(const QVXmlNode& body, DefinitionSummary& summary) {
+  summary.initAllBeforeStart = textOf(body.childElement("InitAllBeforeStart")) == "true";
+  for (QVXmlNode group = body.childElement("GroupScheduler"); group; group = group.nextSiblingElement("GroupScheduler")) {
+    const std::string name = textOf(group.childElement("GroupName"));
+    summary.schedules.push_back(describeSchedule(group, name.empty() ? "(unnamed)" : name, summary.initAllBeforeStart));
+  }
 }
 
 }  // namespace
@@ -117,35 +124,26 @@ std::vector<std::string> DefinitionSummary::groupNames() const {
 
 DefinitionSummary summarizeDefinition(const std::string& xml) {
   DefinitionSummary summary;
-  pugi::xml_document document;
-  const pugi::xml_parse_result result = document.load_string(xml.c_str(), pugi::parse_default | pugi::parse_comments);
-  if (!result) {
-    summary.parseError = std::string(result.description()) + " at offset " + std::to_string(result.offset);
+  QVXmlDocument document;
+  bool loaded = false;
+  document.loadXML(xml, loaded);
+  if (!loaded) {
+    summary.parseError = "parser status " + std::to_string(document.parseErrorCode());
     return summary;
   }
   summary.parsed = true;
-  const pugi::xpath_node id = document.select_node("//Schedulers/CurrentSchedulerId");
-  if (!id) return summary;
-  summary.schedulerId = textOf(id.node());
-  pugi::xml_node manual;
-  for (const pugi::xpath_node& scheduler : document.select_nodes("//Scheduler")) {
-    if (trim(scheduler.node().attribute("ID").value()) == summary.schedulerId && scheduler.node().child("Manual")) {
-      manual = scheduler.node().child("Manual");
-      break;
-    }
-  }
+  const QVXmlNode root = document.documentElement();
+  summary.schedulerId = textOf(select(root, "//Schedulers/CurrentSchedulerId"));
+  // The library's own selection: the first Manual of a Scheduler whose ID equals a current id.
+  const QVXmlNode manual = select(root, "//Scheduler[@ID=//Schedulers/CurrentSchedulerId]/Manual");
   if (!manual) return summary;
   summary.found = true;
-  summary.type = textOf(manual.child("SchedulerType"));
-  const pugi::xml_node body = manual.child(summary.type.c_str());
+  summary.type = textOf(manual.childElement("SchedulerType"));
+  const QVXmlNode body = manual.childElement(summary.type.c_str());
   if (summary.type == "Global" && body) {
     summary.schedules.push_back(describeSchedule(body, "", false));
   } else if (summary.type == "Groups" && body) {
-    summary.initAllBeforeStart = textOf(body.child("InitAllBeforeStart")) == "true";
-    for (const pugi::xml_node& group : body.children("GroupScheduler")) {
-      std::string name = textOf(group.child("GroupName"));
-      summary.schedules.push_back(describeSchedule(group, name.empty() ? "(unnamed)" : name, summary.initAllBeforeStart));
-    }
+    describeGroups(body, summary);
   }
   return summary;
 }

@@ -1,4 +1,5 @@
-// A reading of a scheduler definition for people: which schedule the document selects, its type,
+// A reading of a scheduler definition for people, through the library's own document layer and
+// selections (so it reads what the library reads): which schedule the document selects, its type,
 // its groups with their start modes, initializations, actions and run modes. It only describes;
 // whether the scheduler accepts the definition is the library's verdict (setXMLString/setXMLFile).
 #pragma once

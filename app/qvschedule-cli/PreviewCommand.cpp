@@ -2,6 +2,8 @@
 // chart and series of the simulated pools.
 #include "Chart.h"
 #include "Commands.h"
+#include "ExitCodes.h"
+#include "Output.h"
 #include "Progress.h"
 #include "Session.h"
 
@@ -10,9 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <iostream>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -50,39 +51,35 @@ std::uint64_t reportEnd(Session& session, PreviewEnd how, std::uint64_t origin, 
       return last;
     }
     case PreviewEnd::Limit:
-      console.line(now, "note", "still running after 30 days of schedule time; preview ended");
+      console.line(now, "note", "still running after 30 days of schedule time; the preview stopped at its limit");
       return now;
   }
   return now;
 }
 
-// Writes one output file; answers false (the reason printed) when it cannot be written.
+// Writes one output file, when asked for; a failure is reported (Output.h).
 template <typename Writer>
-bool writeOutput(Console& console, const std::string& path, const char* what, Writer write) {
-  if (path.empty()) return true;
-  std::ofstream out(path);
+void writeOutput(Console& console, const std::string& path, const char* what, Writer write) {
+  if (path.empty()) return;
+  std::ostringstream out;
   write(out);
-  if (!out) {
-    std::cerr << "qvschedule: cannot write " << path << '\n';
-    return false;
-  }
-  console.text(std::string(what) + " written to " + path);
-  return true;
+  if (writeOutputFile(path, out.str())) console.text(std::string(what) + " written to " + path);
 }
 
 }  // namespace
 
 int commandPreview(const PreviewOptions& options) {
   SimulatedVusers::Settings settings;
-  if (!poolSettings(options.pools, settings)) return 2;
+  if (!poolSettings(options.pools, settings)) return exitcode::kUsage;
   const Definition definition = readDefinition(options.definition);
   auto clock = std::make_shared<QVManualClock>();
   QVSetClock(clock);
 
   Session session;
-  if (!session.open(definition, settings, options.libraryLines, std::string())) {
+  if (options.format == Format::Json) session.console.useJsonLines();
+  if (!session.open(definition, settings, options.logLines, std::string())) {
     session.close();
-    return 1;
+    return anyOutputFailed() ? exitcode::kOutputFailed : exitcode::kRefused;
   }
   SimulatedVusers& host = *session.host;
   session.console.text("qvschedule preview: " + definition.name + " in virtual time; pools: " + poolSummary(host));
@@ -101,7 +98,8 @@ int commandPreview(const PreviewOptions& options) {
   chart.end = std::max(end, origin + QV_FILE_TIME_UNITS_PER_SECOND);
   session.close();
 
-  bool ok = writeOutput(session.console, options.svgPath, "chart", [&](std::ostream& out) { writeChartSvg(out, chart); });
-  ok = writeOutput(session.console, options.csvPath, "series", [&](std::ostream& out) { writeChartCsv(out, chart); }) && ok;
-  return ok ? 0 : 1;
+  writeOutput(session.console, options.svgPath, "chart", [&](std::ostream& out) { writeChartSvg(out, chart); });
+  writeOutput(session.console, options.csvPath, "series", [&](std::ostream& out) { writeChartCsv(out, chart); });
+  if (anyOutputFailed()) return exitcode::kOutputFailed;
+  return how == PreviewEnd::Limit ? exitcode::kPreviewLimit : exitcode::kFinished;
 }

@@ -22,9 +22,14 @@ const char* stageName(QVActionStage stage) {
 
 namespace {
 
+// "mm:ss", "h:mm:ss" from an hour on.
 std::string minutesSeconds(long seconds) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02ld:%02ld", seconds / 60, seconds % 60);
+  char buffer[40];
+  if (seconds < 3600) {
+    std::snprintf(buffer, sizeof buffer, "%02ld:%02ld", seconds / 60, seconds % 60);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  }
   return buffer;
 }
 

@@ -1,7 +1,10 @@
 // qvschedule run: the schedule on the clock (real time, or --speed times faster), with keys or
-// standard-input lines to pause, resume and stop it.
+// standard-input lines to pause, resume and stop it; SIGINT and SIGTERM stop it too, and so does a
+// failed output.
 #include "Commands.h"
 #include "ConsoleInput.h"
+#include "ExitCodes.h"
+#include "Output.h"
 #include "Progress.h"
 #include "Session.h"
 
@@ -10,7 +13,9 @@
 #include "QVWait.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
+#include <iomanip>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -34,14 +39,18 @@ class RunLoop {
 
   std::uint64_t progressUnits() const;
   void onCommandArrived(ConsoleInput::Command command);
+  void onOutputFailed();
   void serveCommands(std::uint64_t now);
   void serve(ConsoleInput::Command command, std::uint64_t now);
+  void stop(std::uint64_t now, const std::string& why);
 
   Session& session_;
   const RunOptions& options_;
   std::mutex commandsMutex_;  // guards commands_; a leaf lock
   std::deque<ConsoleInput::Command> commands_;
-  QVEvent commandEvent_;
+  // Shared with the output-failure listener, which may still run on another thread after the loop.
+  std::shared_ptr<QVEvent> commandEvent_ = std::make_shared<QVEvent>();
+  std::shared_ptr<std::atomic<bool>> outputFailed_ = std::make_shared<std::atomic<bool>>(false);
   bool stopped_ = false;
   bool paused_ = false;
 };
@@ -60,11 +69,22 @@ void RunLoop::onCommandArrived(ConsoleInput::Command command) {
     std::lock_guard<std::mutex> lock(commandsMutex_);
     commands_.push_back(command);
   }
-  commandEvent_.set();
+  commandEvent_->set();
+}
+
+void RunLoop::onOutputFailed() {
+  outputFailed_->store(true);
+  commandEvent_->set();
 }
 
 bool RunLoop::run() {
   ConsoleInput input([this](ConsoleInput::Command command) { onCommandArrived(command); });
+  // The listener may outlive this loop on another thread: it holds what it needs.
+  setOutputFailureListener([failed = outputFailed_, wake = commandEvent_] {
+    failed->store(true);
+    wake->set();
+  });
+  if (anyOutputFailed()) onOutputFailed();
   const std::vector<std::string> groups = session_.summary.groupNames();
   const bool byGroup = session_.summary.byGroup();
   const std::uint64_t step = progressUnits();
@@ -76,7 +96,7 @@ bool RunLoop::run() {
   if (step) progressTimer.set(origin + step);
 
   while (!stopped_) {
-    const std::size_t which = QVWaitForAny({&session_.host->finishedEvent(), &commandEvent_, &progressTimer});
+    const std::size_t which = QVWaitForAny({&session_.host->finishedEvent(), commandEvent_.get(), &progressTimer});
     if (which == kFinished) break;
     const std::uint64_t now = QVNowFileTime();
     if (which == kProgress) {
@@ -87,6 +107,7 @@ bool RunLoop::run() {
     }
   }
   input.close();
+  setOutputFailureListener(nullptr);
   session_.console.endProgress();
   return stopped_;
 }
@@ -97,6 +118,7 @@ void RunLoop::serveCommands(std::uint64_t now) {
     std::lock_guard<std::mutex> lock(commandsMutex_);
     todo.swap(commands_);
   }
+  if (outputFailed_->load() && !session_.host->isFinished()) stop(now, "stopping (an output failed)");
   for (const ConsoleInput::Command command : todo) {
     if (stopped_ || session_.host->isFinished()) break;
     serve(command, now);
@@ -125,43 +147,54 @@ void RunLoop::serve(ConsoleInput::Command command, std::uint64_t now) {
       }
       break;
     case ConsoleInput::Command::Stop:
+      stop(now, "stopping (s)");
+      break;
     case ConsoleInput::Command::Interrupt:
-      console.line(now, "note", command == ConsoleInput::Command::Stop ? "stopping (s)" : "stopping (interrupted)");
-      CQVSchedulerFacade::stop();
-      stopped_ = true;
+      stop(now, "stopping (interrupted)");
+      break;
+    case ConsoleInput::Command::Terminate:
+      stop(now, "stopping (terminated)");
       break;
   }
+}
+
+void RunLoop::stop(std::uint64_t now, const std::string& why) {
+  session_.console.line(now, "note", why);
+  CQVSchedulerFacade::stop();
+  stopped_ = true;
 }
 
 }  // namespace
 
 int commandRun(const RunOptions& options) {
   SimulatedVusers::Settings settings;
-  if (!poolSettings(options.pools, settings)) return 2;
+  if (!poolSettings(options.pools, settings)) return exitcode::kUsage;
   const Definition definition = readDefinition(options.definition);
   // The clock first: every reading of the library goes through it from its first call on.
   if (options.speed != 1.0) QVSetClock(std::make_shared<QVScaledClock>(options.speed));
 
   Session session;
-  if (!session.open(definition, settings, !options.noLibraryLines, options.logPath)) {
+  if (options.format == Format::Json) session.console.useJsonLines();
+  if (!session.open(definition, settings, options.logLines, options.logPath)) {
     session.close();
-    return 1;
+    return anyOutputFailed() ? exitcode::kOutputFailed : exitcode::kRefused;
   }
   SimulatedVusers& host = *session.host;
   std::ostringstream header;
-  header << "qvschedule run: " << definition.name << ", speed " << options.speed << "x, pools: " << poolSummary(host)
-         << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
+  header << "qvschedule run: " << definition.name << ", speed " << std::setprecision(10) << options.speed
+         << "x, pools: " << poolSummary(host) << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
   session.console.text(header.str());
 
   const bool stopped = RunLoop(session, options).run();
 
   const std::uint64_t end = host.isFinished() ? host.finishedAt() : QVNowFileTime();
   if (stopped) {
-    session.console.line(end, "note", "scheduler stopped cleanly by request; vusers at the stop: " + poolSummary(host));
+    session.console.line(end, "note", "scheduler stopped cleanly before it finished; vusers at the stop: " + poolSummary(host));
   } else {
     session.console.line(end, "note",
                          "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
   }
   session.close();
-  return 0;
+  if (anyOutputFailed()) return exitcode::kOutputFailed;
+  return stopped ? exitcode::kStopped : exitcode::kFinished;
 }

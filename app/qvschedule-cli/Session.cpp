@@ -24,10 +24,7 @@ bool Session::open(const Definition& definition, const SimulatedVusers::Settings
   console.setOrigin(QVNowFileTime());
   sink = std::make_shared<CliLogSink>(showLibraryLines, logPath);
   sink->setOrigin(console.origin());
-  if (!logPath.empty() && !sink->fileOk()) {
-    std::cerr << "qvschedule: cannot write the log file " << logPath << '\n';
-    return false;
-  }
+  if (!logPath.empty() && !sink->fileOk()) return false;  // reported by the sink
   QVLogger::SetSink(sink);
   QVLogger::SetEnabled("QVScheduleTest", true);
   if (!logPath.empty()) QVLogger::SetEnabled("QVSchedule", true);

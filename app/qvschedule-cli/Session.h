@@ -17,8 +17,8 @@ struct Session {
   DefinitionSummary summary;
   std::unique_ptr<SimulatedVusers> host;
 
-  // Answers false (the reason printed) when the log file cannot be opened or the scheduler
-  // refuses the definition.
+  // Answers false (the reason printed) when the log file cannot be opened (anyOutputFailed() then
+  // tells) or the scheduler refuses the definition.
   bool open(const Definition& definition, const SimulatedVusers::Settings& settings, bool showLibraryLines,
             const std::string& logPath);
   // Counts times of the console, the log and the vusers from `origin`.

@@ -1,15 +1,32 @@
 // qvschedule: runs, previews and checks scheduler definitions, as a host of the QVSchedule
 // library over simulated vusers.
 #include "Commands.h"
+#include "ExitCodes.h"
+#include "OptionRanges.h"
+#include "Signals.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstring>
+#include <iostream>
+#include <map>
 #include <string>
+
+const char* const kExitStatusHelp = R"(Exit status:
+  0    the schedule finished (check: the definition is valid)
+  1    the definition was refused or could not be read
+  2    usage error
+  3    run: stopped before the schedule finished (s, a "stop" line, Ctrl-C or SIGTERM)
+  4    preview: the schedule was still running after 30 days of schedule time
+  5    an output could not be written (chart, series, log file, standard output or error)
+  130  a second Ctrl-C (143: a second SIGTERM) ended the program at once
+  141  standard output or error was a pipe closed by its reader (as when SIGPIPE ends it))";
 
 namespace {
 
-const char* const kHelpFooter = R"(Without DEF.xml every subcommand uses a built-in example, the typical road: ramp up 10
-vusers (3 every 15 s), keep them running for 60 s, stop them all.
+const char* const kHelpFooter = R"(DEF.xml is a definition file, or - for standard input. Without it every subcommand uses a
+built-in example, the typical road: ramp up 10 vusers (3 every 15 s), keep them running for
+60 s, stop them all.
 
 Simulated vusers (run and preview). Each vuser group has a pool of vusers (--vusers each,
 --group-vusers NAME=N for one group); a definition for the whole scenario has one pool.
@@ -27,70 +44,106 @@ Simulated vusers (run and preview). Each vuser group has a pool of vusers (--vus
                        (a group that starts after another waits for that event)
 Once the scheduler reports the schedule finished, the simulation stops.
 
-Keys while running: p pause, r resume, s stop, Ctrl-C stop. When standard input is not a
-terminal, lines "p", "r" and "s" are read from it instead.
+Keys while running: p pause, r resume, s stop, Ctrl-C stop (SIGTERM too; a second one ends the
+program at once). When standard input is not a terminal, lines "p", "r" and "s" are read from it.
 
 Timeline lines: TIME KIND GROUP CALL COUNT STATUS [mode] [pool after the call], where TIME is
-mm:ss.mmm since the start, KIND is call (the scheduler called the vusers), event (the vusers
-raised an event), vusers (vusers completed), log (the library's test log), note or progress.
+mm:ss.mmm (h:mm:ss.mmm from an hour on) since the start, KIND is call (the scheduler called the
+vusers), event (the vusers raised an event), vusers (vusers completed), log (the library's test
+log, with --log-lines), note or progress. With --format ndjson, standard output gets one JSON
+object per line instead (time in seconds, kind, group, call, count, status, mode, pool; text for
+notes and log lines) and the human lines go to standard error.
 
-Exit status: 0 when the schedule finished or was stopped (check: the definition is valid),
-1 when the definition is refused, 2 on a usage error.)";
+)";
+
+const char* const kCommands = "run, preview, check, version";
+
+const std::map<std::string, Format> kNdjson = {{"text", Format::Text}, {"ndjson", Format::Json}};
+const std::map<std::string, Format> kJson = {{"text", Format::Text}, {"json", Format::Json}};
+
+CLI::App* addRun(CLI::App& app, RunOptions& run) {
+  CLI::App* command = app.add_subcommand("run", "run the schedule on the clock (real time, or --speed times faster)");
+  command->add_option("definition", run.definition, "definition file DEF.xml, - for standard input");
+  command->add_option("--speed", run.speed, "how many times faster than real time")
+      ->check(numberFromTo(kMinSpeed, kMaxSpeed, false))
+      ->capture_default_str();
+  addPoolOptions(command, run.pools);
+  command->add_option("--log", run.logPath, "append every record of the library's log to FILE");
+  command->add_option("--progress-every", run.progressSeconds,
+                      "schedule seconds between progress lines when the output is not a terminal (0: none)")
+      ->check(numberFromTo(0, kMaxProgressSeconds, false))
+      ->capture_default_str();
+  command->add_flag("--log-lines", run.logLines, "also print the library's test-log lines");
+  command->add_flag("--no-library-lines", "the default (kept for scripts)")->group("");
+  command->add_option("--format", run.format, "text, or ndjson: one JSON object per timeline line")
+      ->transform(CLI::CheckedTransformer(kNdjson));
+  return command;
+}
+
+CLI::App* addPreview(CLI::App& app, PreviewOptions& preview) {
+  CLI::App* command = app.add_subcommand("preview", "run the whole schedule in virtual time and print its timeline");
+  command->add_option("definition", preview.definition, "definition file DEF.xml, - for standard input");
+  command->add_option("--svg", preview.svgPath, "write a chart of running and initialized vusers to FILE");
+  command->add_option("--csv", preview.csvPath, "write the chart's series to FILE");
+  addPoolOptions(command, preview.pools);
+  command->add_flag("--log-lines,--library-lines", preview.logLines, "also print the library's test-log lines");
+  command->add_option("--format", preview.format, "text, or ndjson: one JSON object per timeline line")
+      ->transform(CLI::CheckedTransformer(kNdjson));
+  return command;
+}
+
+CLI::App* addCheck(CLI::App& app, CheckOptions& check) {
+  CLI::App* command = app.add_subcommand("check", "load the definition and report valid with a summary, or why not");
+  command->add_option("definition", check.definition, "definition file DEF.xml, - for standard input");
+  command->add_option("--format", check.format, "text, or json: the verdict, the summary and the diagnostics")
+      ->transform(CLI::CheckedTransformer(kJson));
+  return command;
+}
+
+// The first word that is not an option must name a command.
+bool knownCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-') continue;
+    for (const char* name : {"run", "preview", "check", "version"}) {
+      if (std::strcmp(argv[i], name) == 0) return true;
+    }
+    std::cerr << "qvschedule: unknown command '" << argv[i] << "'; the commands are " << kCommands
+              << " (qvschedule --help)\n";
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  ensureStandardDescriptors();
+  const std::string footer = std::string(kHelpFooter) + kExitStatusHelp;
   CLI::App app{"qvschedule: runs, previews and checks scheduler definitions over simulated vusers"};
-  app.footer(kHelpFooter);
+  app.footer(footer);
   app.require_subcommand(1);
-
+  app.set_version_flag("--version", "qvschedule " QVSCHEDULE_VERSION);
   RunOptions run;
-  CLI::App* runCommand = app.add_subcommand("run", "run the schedule on the clock (real time, or --speed times faster)");
-  runCommand->add_option("definition", run.definition, "definition file DEF.xml (default: the built-in example)");
-  runCommand->add_option("--speed", run.speed, "how many times faster than real time")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  runCommand->footer(kHelpFooter);
-  addPoolOptions(runCommand, run.pools);
-  runCommand->add_option("--log", run.logPath, "append every record of the library's log to FILE");
-  runCommand->add_option("--progress-every", run.progressSeconds,
-                         "schedule seconds between progress lines when the output is not a terminal (0: none)")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  runCommand->add_flag("--no-library-lines", run.noLibraryLines, "do not print the library's test-log lines");
-
   PreviewOptions preview;
-  CLI::App* previewCommand =
-      app.add_subcommand("preview", "run the whole schedule in virtual time and print its timeline");
-  previewCommand->add_option("definition", preview.definition, "definition file DEF.xml (default: the built-in example)");
-  previewCommand->add_option("--svg", preview.svgPath, "write a chart of running and initialized vusers to FILE");
-  previewCommand->add_option("--csv", preview.csvPath, "write the chart's series to FILE");
-  previewCommand->footer(kHelpFooter);
-  addPoolOptions(previewCommand, preview.pools);
-  previewCommand->add_flag("--library-lines", preview.libraryLines, "also print the library's test-log lines");
-
-  std::string checkPath;
-  CLI::App* checkCommand = app.add_subcommand("check", "load the definition and report valid with a summary, or why not");
-  checkCommand->add_option("definition", checkPath, "definition file DEF.xml (default: the built-in example)");
+  CheckOptions check;
+  CLI::App* runCommand = addRun(app, run);
+  CLI::App* previewCommand = addPreview(app, preview);
+  CLI::App* checkCommand = addCheck(app, check);
+  CLI::App* versionCommand = app.add_subcommand("version", "print the program's version");
+  for (CLI::App* command : {runCommand, previewCommand, checkCommand}) command->footer(footer);
+  if (!knownCommand(argc, argv)) return exitcode::kUsage;
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return 2;
+    const int status = app.exit(e);
+    return status == 0 ? exitcode::kFinished : exitcode::kUsage;
   }
-
-  int status = 0;
-  if (*runCommand) {
-    status = commandRun(run);
-  } else if (*previewCommand) {
-    status = commandPreview(preview);
-  } else {
-    status = commandCheck(checkPath);
+  if (*versionCommand) {
+    std::cout << "qvschedule " QVSCHEDULE_VERSION "\n";
+    return std::cout.flush() ? exitcode::kFinished : exitcode::kOutputFailed;
   }
-  return status;
+  if (*runCommand) return commandRun(run);
+  if (*previewCommand) return commandPreview(preview);
+  return commandCheck(check);
 }

@@ -1,0 +1,18 @@
+// The exit status of the qvschedule program, one value per outcome. The same table is printed by
+// --help and documented in the README; scripts rely on the numbers.
+#pragma once
+
+namespace exitcode {
+
+constexpr int kFinished = 0;      // the schedule finished on its own; check: the definition is valid
+constexpr int kRefused = 1;       // the definition was refused or could not be read
+constexpr int kUsage = 2;         // a bad command line
+constexpr int kStopped = 3;       // run: stopped before it finished (s, stop line, Ctrl-C, SIGTERM)
+constexpr int kPreviewLimit = 4;  // preview: still running after its 30 days of schedule time
+constexpr int kOutputFailed = 5;  // an output (chart, series, log, standard output) could not be written
+// 6 is kept for a run whose results fail their thresholds.
+
+}  // namespace exitcode
+
+// The table as --help prints it.
+extern const char* const kExitStatusHelp;

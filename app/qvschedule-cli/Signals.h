@@ -1,0 +1,32 @@
+// Signals and standard descriptors of the qvschedule program.
+//
+// StopSignals: while one lives, the first SIGINT or SIGTERM writes its number as one byte to a
+// self-pipe that the run's input thread watches (the run then stops the schedule cleanly); a
+// second one ends the process at once with status 128 + the signal number. Only one may live at
+// a time; it is created and destroyed on the main thread.
+#pragma once
+
+// Descriptors 0, 1 and 2 that are closed get /dev/null opened read-only onto them, so that no
+// file or pipe the program opens later lands there: reading standard input then gives end of file,
+// and writing a closed standard output or error still fails as it would have.
+void ensureStandardDescriptors();
+
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // The read end of the self-pipe (above 2), or -1 when it could not be created.
+  int readFd() const { return pipe_[0]; }
+
+  // Reads what arrived on the pipe: the number of the first signal, or 0.
+  int take();
+
+  // "interrupted" for SIGINT, "terminated" for SIGTERM.
+  static const char* word(int signal);
+
+ private:
+  int pipe_[2] = {-1, -1};
+};
