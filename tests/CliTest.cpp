@@ -2,6 +2,7 @@
 // high speed, with pause, resume and stop driven through standard input.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +21,10 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -33,31 +38,67 @@ namespace fs = std::filesystem;
 const std::string kCli = QVSCHEDULE_CLI;
 const std::string kExamples = QVSCHEDULE_EXAMPLES_DIR;
 
+// How a qvschedule subprocess is started.
+struct Launch {
+  bool closeInput = false;       // started with no standard input at all
+  bool separateErrors = false;   // standard error to a pipe of its own (errors())
+  std::string outputFile;        // standard output to this file instead of the pipe
+  bool ignoreSigpipe = false;    // started with SIGPIPE ignored
+  bool keepOutputWriter = false;  // keep the output pipe's write end, for fillOutputPipe()
+};
+
 // A running qvschedule with a pipe on its standard input and one on its standard output and
-// error (merged). Killed if still running when destroyed.
+// error (merged unless separated). Killed if still running when destroyed.
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& args) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+  explicit CliProcess(const std::vector<std::string>& args, const Launch& launch = {}) {
+    std::signal(SIGPIPE, SIG_IGN);  // a write to a child that has gone must not end the tests
+    int in[2], out[2], err[2] = {-1, -1};
+    if (pipe(in) != 0 || pipe(out) != 0 || (launch.separateErrors && pipe(err) != 0)) {
+      throw std::runtime_error("pipe failed");
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (launch.closeInput) {
+      posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+    } else {
+      posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    }
+    if (launch.outputFile.empty()) {
+      posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
+    posix_spawn_file_actions_adddup2(&actions, launch.separateErrors ? err[1] : out[1], STDERR_FILENO);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+      if (fd > STDERR_FILENO) posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    if (!launch.ignoreSigpipe) sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     std::vector<std::string> all{kCli};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, kCli.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid_, kCli.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(in[0]);
-    close(out[1]);
+    if (launch.keepOutputWriter) {
+      outputWriter_ = out[1];
+    } else {
+      close(out[1]);
+    }
+    if (err[1] >= 0) close(err[1]);
     input_ = in[1];
     output_ = out[0];
+    errors_ = err[0];
     if (rc != 0) {
       pid_ = -1;
       throw std::runtime_error("cannot start " + kCli);
@@ -70,8 +111,12 @@ class CliProcess {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (output_ >= 0) close(output_);
+    for (int fd : {output_, errors_, outputWriter_}) {
+      if (fd >= 0) close(fd);
+    }
   }
+
+  pid_t pid() const { return pid_; }
 
   void write(const std::string& text) {
     ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -80,6 +125,27 @@ class CliProcess {
   void closeInput() {
     if (input_ >= 0) close(input_);
     input_ = -1;
+  }
+
+  // Closes our end of the output pipe: the program's next write finds no reader.
+  void closeOutput() {
+    if (output_ >= 0) close(output_);
+    output_ = -1;
+    eof_ = true;
+  }
+
+  // Fills the output pipe (with launch.keepOutputWriter) so that the program's next write blocks.
+  // The program shares the pipe's flags: it must not write while they are non-blocking here.
+  void fillOutputPipe() {
+    ASSERT_GE(outputWriter_, 0);
+    const int flags = fcntl(outputWriter_, F_GETFL);
+    fcntl(outputWriter_, F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(outputWriter_, block.data(), block.size()) > 0) {
+    }
+    while (::write(outputWriter_, "x", 1) > 0) {
+    }
+    fcntl(outputWriter_, F_SETFL, flags);
   }
 
   // Reads lines until one contains `needle` (copied to `matched`); false at the end of the output
@@ -98,17 +164,25 @@ class CliProcess {
     }
   }
 
-  // Reads everything until the program exits; returns its exit status (-1 on timeout or signal).
+  // Reads everything until the program exits; returns its exit status, 128 + the signal that
+  // ended it, or -1 on timeout.
   int finish(std::chrono::milliseconds timeout = 20s) {
     closeInput();
+    if (outputWriter_ >= 0) close(outputWriter_);  // or the output never ends
+    outputWriter_ = -1;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (readSome(deadline)) {
     }
-    if (!eof_) return -1;  // still running: the destructor kills it
-    int status = 0;
-    if (waitpid(pid_, &status, 0) != pid_) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (;;) {  // the output may have been closed by us: wait for the exit itself
+      int status = 0;
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (done < 0 || std::chrono::steady_clock::now() > deadline) return -1;  // the destructor kills it
+      std::this_thread::sleep_for(5ms);
+    }
   }
 
   const std::vector<std::string>& lines() const { return lines_; }
@@ -117,17 +191,28 @@ class CliProcess {
     for (const std::string& line : lines_) all += line + "\n";
     return all + partial_;
   }
+  // Standard error, when separated.
+  const std::string& errors() const { return errorText_; }
 
  private:
   bool readSome(std::chrono::steady_clock::time_point deadline) {
     if (eof_) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    pollfd fd{output_, POLLIN, 0};
-    const int ready = poll(&fd, 1, static_cast<int>(left.count()));
+    pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
+    const int ready = poll(fds, 2, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) return true;
     if (ready <= 0) return false;
     char buffer[4096];
+    if (fds[1].revents != 0) {
+      const ssize_t n = read(errors_, buffer, sizeof buffer);
+      if (n > 0) errorText_.append(buffer, static_cast<std::size_t>(n));
+      if (n <= 0) {
+        close(errors_);
+        errors_ = -1;
+      }
+      if (fds[0].revents == 0) return true;
+    }
     const ssize_t n = read(output_, buffer, sizeof buffer);
     if (n <= 0) {
       eof_ = true;
@@ -147,10 +232,13 @@ class CliProcess {
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
+  int errors_ = -1;
+  int outputWriter_ = -1;
   bool eof_ = false;
   std::vector<std::string> lines_;
   std::size_t scanned_ = 0;
   std::string partial_;
+  std::string errorText_;
 };
 
 struct Result {
@@ -158,24 +246,30 @@ struct Result {
   std::string output;
   std::vector<std::string> lines;
   double realSeconds;
+  std::string errors;  // standard error, when separated
 };
 
-Result runCli(const std::vector<std::string>& args, const std::string& input = "") {
+Result runCli(const std::vector<std::string>& args, const std::string& input = "", const Launch& launch = {}) {
   const auto start = std::chrono::steady_clock::now();
-  CliProcess process(args);
+  CliProcess process(args, launch);
   if (!input.empty()) process.write(input);
   const int code = process.finish();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return {code, process.output(), process.lines(), seconds};
+  return {code, process.output(), process.lines(), seconds, process.errors()};
 }
 
-// "mm:ss.mmm" in seconds; -1 when the text is not such a time.
+// "mm:ss.mmm" or "h:mm:ss.mmm" in seconds; -1 when the text is not such a time.
 double parseTime(const std::string& text) {
-  int minutes = 0, seconds = 0, millis = 0;
-  char a = 0, b = 0;
-  std::istringstream in(text);
-  if (!(in >> minutes >> a >> seconds >> b >> millis) || a != ':' || b != '.') return -1;
-  return minutes * 60.0 + seconds + millis / 1000.0;
+  int hours = 0, minutes = 0, seconds = 0, millis = 0;
+  char a = 0, b = 0, c = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c%d%c%d", &hours, &a, &minutes, &b, &seconds, &c, &millis) == 7 && a == ':' &&
+      b == ':' && c == '.') {
+    return hours * 3600.0 + minutes * 60.0 + seconds + millis / 1000.0;
+  }
+  if (std::sscanf(text.c_str(), "%d%c%d%c%d", &minutes, &a, &seconds, &b, &millis) == 5 && a == ':' && b == '.') {
+    return minutes * 60.0 + seconds + millis / 1000.0;
+  }
+  return -1;
 }
 
 // One timeline line: TIME KIND GROUP WHAT COUNT STATUS ...
@@ -569,7 +663,7 @@ void expectTypicalRoadGaps(const std::vector<Line>& calls, double slack, const s
 }
 
 TEST(CliRunTest, TypicalRoadAtHighSpeedFinishes) {
-  const Result r = runCli({"run", "--speed", "1000", "--progress-every", "20"});
+  const Result r = runCli({"run", "--speed", "1000", "--progress-every", "20", "--log-lines"});
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_LT(r.realSeconds, 5.0);
   expectTypicalRoadGaps(vusersCalls(r.lines), 30, r.output);
@@ -643,7 +737,7 @@ TEST(CliRunTest, StopThroughStandardInputEndsCleanly) {
   CliProcess cli({"run", "--speed", "100", "--no-library-lines"});
   ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
   cli.write("s\n");
-  ASSERT_EQ(cli.finish(), 0) << cli.output();
+  ASSERT_EQ(cli.finish(), 3) << "stopped before the end\n" << cli.output();
   EXPECT_THAT(cli.output(), testing::HasSubstr("stopping (s)"));
   EXPECT_THAT(cli.output(), testing::HasSubstr("scheduler stopped cleanly"));
   const std::vector<Line> lines = timeline(cli.lines(), "call");
@@ -660,19 +754,368 @@ TEST(CliRunTest, RefusedDefinitionExitsNonZero) {
   EXPECT_TRUE(vusersCalls(r.lines).empty());
 }
 
-TEST(CliUsageTest, HelpAndUsageErrors) {
+TEST(CliUsageTest, HelpVersionAndUsageErrors) {
   const Result help = runCli({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_THAT(help.output, testing::HasSubstr("Simulated vusers"));
   EXPECT_THAT(help.output, testing::HasSubstr("p pause, r resume, s stop"));
+  EXPECT_THAT(help.output, testing::HasSubstr("3    run: stopped before the schedule finished"));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"version"}}) {
+    const Result version = runCli(args);
+    EXPECT_EQ(version.exitCode, 0) << args[0];
+    EXPECT_THAT(version.output, testing::MatchesRegex("qvschedule [0-9]+\\.[0-9]+\\.[0-9]+\n")) << args[0];
+  }
+  const Result misspelt = runCli({"chek", "x.xml"});
+  EXPECT_EQ(misspelt.exitCode, 2);
+  EXPECT_THAT(misspelt.output,
+              testing::HasSubstr("unknown command 'chek'; the commands are run, preview, check, version"));
 
-  const Result unknown = runCli({"run", "--no-such-option"});
-  EXPECT_EQ(unknown.exitCode, 2) << unknown.output;
-  const Result none = runCli({});
-  EXPECT_EQ(none.exitCode, 2) << none.output;
-  const Result badGroup = runCli({"preview", "--group-vusers", "g1"});
-  EXPECT_EQ(badGroup.exitCode, 2) << badGroup.output;
-  EXPECT_THAT(badGroup.output, testing::HasSubstr("NAME=N"));
+  // Usage errors, ranges said in words (never a long number echoed digit by digit).
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string speedRange = "--speed: must be a number from 0.001 to 1,000,000";
+  const std::vector<Case> cases = {
+      {{"run", "--no-such-option"}, "--no-such-option"},
+      {{}, "subcommand"},
+      {{"preview", "--group-vusers", "g1"}, "NAME=N"},
+      {{"preview", "--group-vusers", "g1=2000000"}, "from 0 to 1,000,000"},
+      {{"run", "--speed", "0.0009"}, speedRange},
+      {{"run", "--speed", "1000001"}, speedRange},
+      {{"run", "--speed", "nan"}, speedRange},
+      {{"run", "--speed", "inf"}, speedRange},
+      {{"run", "--speed", "1e-300"}, speedRange},
+      {{"run", "--speed", "1e308"}, speedRange},
+      {{"run", "--speed", std::string(400, '9')}, speedRange},
+      {{"preview", "--vusers", "-1"}, "--vusers: must be a whole number from 0 to 1,000,000"},
+      {{"preview", "--init-seconds", "1e400"}, "from 0 to 31,536,000"},
+      {{"run", "--progress-every", "100000"}, "from 0 to 86,400"},
+      {{"check", "--format", "xml"}, "--format"},
+  };
+  for (const Case& c : cases) {
+    const Result r = runCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(c.args) << "\n" << r.output;
+    EXPECT_THAT(r.output, testing::HasSubstr(c.message)) << testing::PrintToString(c.args);
+    EXPECT_THAT(r.output, testing::Not(testing::ContainsRegex("[0-9]{30}"))) << testing::PrintToString(c.args);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Signals and exit codes of a run.
+
+// Whether `signal` is still pending for the process (not yet taken by a handler).
+bool signalPending(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  const unsigned long long bit = 1ULL << (signal - 1);
+  while (std::getline(status, line)) {
+    if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+      if (std::stoull(line.substr(7), nullptr, 16) & bit) return true;
+    }
+  }
+  return false;
+}
+
+TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
+  struct Case {
+    int signal;
+    bool closeInput;
+    std::string speed, note;
+  };
+  // Standard input closed used to put the interrupt pipe on descriptor 0, read twice; 0.001 is
+  // the slowest speed, where a wait used to spin.
+  const std::vector<Case> cases = {{SIGINT, true, "1", "stopping (interrupted)"},
+                                   {SIGTERM, false, "1", "stopping (terminated)"},
+                                   {SIGINT, false, "0.001", "stopping (interrupted)"}};
+  for (const Case& c : cases) {
+    Launch launch;
+    launch.closeInput = c.closeInput;
+    CliProcess cli({"run", "--speed", c.speed}, launch);
+    ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
+    kill(cli.pid(), c.signal);
+    EXPECT_EQ(cli.finish(10s), 3) << cli.output();
+    EXPECT_THAT(cli.output(), testing::HasSubstr(c.note));
+    EXPECT_THAT(cli.output(), testing::HasSubstr("scheduler stopped cleanly before it finished"));
+  }
+}
+
+TEST(CliSignalTest, SecondInterruptExitsAtOnce) {
+  Launch launch;
+  launch.keepOutputWriter = true;
+  CliProcess cli({"run", "--progress-every", "0"}, launch);
+  ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
+  // Nothing more is written for 15 s. With its output blocked the program cannot finish the clean
+  // stop the first signal asks for.
+  cli.fillOutputPipe();
+  kill(cli.pid(), SIGINT);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (signalPending(cli.pid(), SIGINT) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  kill(cli.pid(), SIGINT);
+  EXPECT_EQ(cli.finish(10s), 130);
+}
+
+TEST(CliSignalTest, SpeedRangeEndsRun) {
+  // The fastest speed runs the typical road at once, calls in their order.
+  const Result fast = runCli({"run", "--speed", "1000000"});
+  ASSERT_EQ(fast.exitCode, 0) << fast.output;
+  const std::vector<Line> calls = vusersCalls(fast.lines);
+  ASSERT_EQ(calls.size(), kTypicalRoad.size()) << fast.output;
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].what, kTypicalRoad[i].what) << i;
+  EXPECT_THAT(fast.output, testing::HasSubstr("speed 1000000x"));
+  // A duration of decades at a slow speed (its deadline used to overflow into the past and the
+  // wait to spin): the duration starts, then a stop line ends the run.
+  TempDir dir;
+  const std::string decades = dir.file(
+      "decades.xml", globalDefinition("<RunAll/><Duration><RunFor>2000000000</RunFor></Duration><StopAll/>"));
+  CliProcess slow({"run", "--speed", "0.2", decades});
+  ASSERT_TRUE(slow.waitForLine("canStartDuration")) << slow.output();
+  slow.write("s\n");
+  EXPECT_EQ(slow.finish(10s), 3) << slow.output();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Outputs: every write checked.
+
+// A tmpfs of 64 KiB, full; skipped (with the reason) where it cannot be mounted.
+class FullFilesystem {
+ public:
+  FullFilesystem() {
+    if (::mount("qvschedule-test", dir_.file("").c_str(), "tmpfs", 0, "size=64k") != 0) {
+      reason_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+      return;
+    }
+    mounted_ = true;
+    std::ofstream filler(path("filler"), std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  ~FullFilesystem() {
+    if (mounted_) umount(dir_.file("").c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& reason() const { return reason_; }
+  std::string path(const std::string& name) const { return dir_.file(name); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+  std::string reason_;
+};
+
+TEST(CliOutputTest, FailedWritesAreErrorsWithPathAndReason) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string outputFile;  // standard output
+    std::string failed;      // named in the message
+    std::string notSaid;     // must not be printed
+  };
+  const std::vector<Case> cases = {
+      {{"preview", "--svg", "/dev/full"}, "", "/dev/full", "chart written"},
+      {{"preview", "--csv", "/dev/full"}, "", "/dev/full", "series written"},
+      {{"run", "--speed", "1000", "--log", "/dev/full"}, "", "/dev/full", "scheduler finished"},
+      {{"preview"}, "/dev/full", "standard output", ""},
+      {{"check", "--format", "json"}, "/dev/full", "standard output", ""},
+  };
+  for (const Case& c : cases) {
+    Launch launch;
+    launch.outputFile = c.outputFile;
+    const Result r = runCli(c.args, "", launch);
+    EXPECT_EQ(r.exitCode, 5) << testing::PrintToString(c.args) << "\n" << r.output;
+    EXPECT_THAT(r.output, testing::HasSubstr("cannot write " + c.failed + ": No space left on device"));
+    if (!c.notSaid.empty()) {
+      EXPECT_THAT(r.output, testing::Not(testing::HasSubstr(c.notSaid))) << testing::PrintToString(c.args);
+    }
+  }
+}
+
+TEST(CliOutputTest, FullFilesystemIsAFailedOutput) {
+  FullFilesystem full;
+  if (!full.mounted()) GTEST_SKIP() << full.reason();
+  const std::string svg = full.path("chart.svg");
+  const Result r = runCli({"preview", kExamples + "/groups.xml", "--svg", svg});
+  EXPECT_EQ(r.exitCode, 5) << r.output;
+  EXPECT_THAT(r.output, testing::HasSubstr("cannot write " + svg + ": No space left on device"));
+  EXPECT_THAT(r.output, testing::Not(testing::HasSubstr("chart written")));
+}
+
+TEST(CliOutputTest, ClosedPipeEndsTheProgramQuietlyAtOnce) {
+  // A real-time run takes 105 s; with SIGPIPE ignored it must still end at its first write.
+  Launch launch;
+  launch.ignoreSigpipe = true;
+  launch.separateErrors = true;
+  CliProcess cli({"run"}, launch);
+  cli.closeOutput();
+  EXPECT_EQ(cli.finish(10s), 128 + SIGPIPE);
+  EXPECT_EQ(cli.errors(), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Definitions from pipes and standard input, in any encoding the program reads.
+
+// The text in UTF-16 (little or big endian) or UTF-32 LE, with a byte-order mark; ASCII only.
+std::string wide(const std::string& ascii, int width, bool bigEndian) {
+  std::string out;
+  const auto put = [&](char c) {
+    std::string unit(width, '\0');
+    unit[bigEndian ? width - 1 : 0] = c;
+    out += unit;
+  };
+  out += width == 2 ? (bigEndian ? std::string("\xFE\xFF") : std::string("\xFF\xFE")) : std::string("\xFF\xFE\0\0", 4);
+  for (char c : ascii) put(c);
+  return out;
+}
+
+TEST(CliDefinitionTest, ReadOnceFromPipesAndStandardInput) {
+  const std::string text = readFile(kExamples + "/groups.xml");
+  for (const std::string path : {"-", "/dev/stdin"}) {
+    const Result r = runCli({"check", path}, text);
+    EXPECT_EQ(r.exitCode, 0) << path << "\n" << r.output;
+    EXPECT_THAT(r.output, testing::HasSubstr("2 groups")) << path;
+  }
+  // A named pipe can be read once only.
+  TempDir dir;
+  const std::string fifo = dir.file("def.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    int fd = -1;
+    while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+      fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until the program opens it
+      if (fd < 0) std::this_thread::sleep_for(2ms);
+    }
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, 0);
+    [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+    close(fd);
+  });
+  const Result fromFifo = runCli({"preview", fifo});
+  writer.join();
+  EXPECT_EQ(fromFifo.exitCode, 0) << fromFifo.output;
+  EXPECT_NE(find(timeline(fromFifo.lines), "runAllGroupVusers", "g2"), nullptr) << fromFifo.output;
+}
+
+TEST(CliDefinitionTest, EveryEncodingReadsAsTheLibraryLoadsIt) {
+  TempDir dir;
+  const std::string utf8 = readFile(kExamples + "/groups.xml");
+  const Result reference = runCli({"preview", kExamples + "/groups.xml"});
+  ASSERT_EQ(reference.exitCode, 0) << reference.output;
+  const std::vector<Line> expected = timeline(reference.lines);
+  ASSERT_NE(find(expected, "runAllGroupVusers", "g2"), nullptr);
+
+  auto declared = [&](const std::string& encoding) {
+    std::string text = utf8;
+    text.replace(text.find("utf-8"), 5, encoding);
+    return text;
+  };
+  struct Case {
+    std::string name, bytes;
+  };
+  const std::vector<Case> cases = {
+      {"utf16le.xml", wide(declared("UTF-16"), 2, false)},
+      {"utf16be.xml", wide(declared("UTF-16"), 2, true)},
+      {"utf32le.xml", wide(declared("UTF-32"), 4, false)},
+      {"bom.xml", "\xEF\xBB\xBF" + utf8},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.file(c.name, c.bytes);
+    const Result check = runCli({"check", path});
+    EXPECT_EQ(check.exitCode, 0) << c.name << "\n" << check.output;
+    EXPECT_THAT(check.output, testing::HasSubstr("2 groups")) << c.name;
+    EXPECT_THAT(check.output, testing::HasSubstr("group g2\n")) << c.name;
+    // The pools are the library's groups: the same timeline, pool by pool, as from UTF-8.
+    const Result preview = runCli({"preview", path});
+    ASSERT_EQ(preview.exitCode, 0) << c.name << "\n" << preview.output;
+    const std::vector<Line> lines = timeline(preview.lines);
+    ASSERT_EQ(lines.size(), expected.size()) << c.name << "\n" << preview.output;
+    EXPECT_EQ(preview.output.substr(preview.output.find('\n')), reference.output.substr(reference.output.find('\n')))
+        << c.name;
+  }
+  // A declared single-byte encoding is converted: the group name reads in UTF-8.
+  std::string latin1 = declared("ISO-8859-1");
+  latin1.replace(latin1.find("<GroupName>g2<"), 14, "<GroupName>g\xE9<");
+  latin1.replace(latin1.find("<StartAfterGroup>g1"), 19, "<StartAfterGroup>g1");
+  const Result named = runCli({"check", dir.file("latin1.xml", latin1)});
+  EXPECT_EQ(named.exitCode, 0) << named.output;
+  EXPECT_THAT(named.output, testing::HasSubstr("group g\xC3\xA9\n"));
+  const Result unknown = runCli({"check", dir.file("unknown.xml", declared("X-NO-SUCH-CODE"))});
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_THAT(unknown.output, testing::HasSubstr("unsupported encoding \"X-NO-SUCH-CODE\""));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Machine-readable output.
+
+TEST(CliJsonTest, NdjsonTimelineParsesLineByLine) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"preview", "--format", "ndjson"}, {"run", "--speed", "1000", "--format", "ndjson"}}) {
+    Launch launch;
+    launch.separateErrors = true;
+    const Result r = runCli(args, "", launch);
+    ASSERT_EQ(r.exitCode, 0) << r.output << r.errors;
+    std::vector<nlohmann::json> calls;
+    for (const std::string& line : r.lines) {
+      const nlohmann::json object = nlohmann::json::parse(line);  // throws on a line that is not JSON
+      ASSERT_TRUE(object.contains("time") && object.contains("kind")) << line;
+      if (object["kind"] == "call" && object["call"].get<std::string>().rfind("on", 0) != 0) calls.push_back(object);
+    }
+    ASSERT_EQ(calls.size(), kTypicalRoad.size()) << r.output;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      EXPECT_EQ(calls[i]["call"], kTypicalRoad[i].what) << i;
+      EXPECT_EQ(calls[i]["group"], "scenario") << i;
+      EXPECT_EQ(calls[i]["status"], "succeeded") << i;
+      if (args[0] == "preview") {
+        EXPECT_EQ(calls[i]["time"], kTypicalRoad[i].time) << i;
+      }
+    }
+    EXPECT_EQ(calls[0]["count"], 3);
+    EXPECT_EQ(calls[0]["pool"]["running"], 3);
+    EXPECT_EQ(calls.back()["count"], "all");
+    EXPECT_THAT(r.errors, testing::HasSubstr("scheduler finished after 01:45"));  // the human lines
+  }
+}
+
+TEST(CliJsonTest, CheckVerdictAsJson) {
+  TempDir dir;
+  const Result valid = runCli({"check", "--format", "json", kExamples + "/groups.xml"});
+  ASSERT_EQ(valid.exitCode, 0) << valid.output;
+  const nlohmann::json verdict = nlohmann::json::parse(valid.output);
+  EXPECT_EQ(verdict["valid"], true);
+  EXPECT_EQ(verdict["summary"]["type"], "Groups");
+  ASSERT_EQ(verdict["summary"]["schedules"].size(), 2u);
+  EXPECT_EQ(verdict["summary"]["schedules"][1]["start"], "after group g1 finished running");
+  EXPECT_TRUE(verdict["diagnostics"].empty());
+
+  const Result refused = runCli({"check", "--format", "json", dir.file("bad.xml", globalDefinition("<Jump/>"))});
+  EXPECT_EQ(refused.exitCode, 1);
+  const nlohmann::json no = nlohmann::json::parse(refused.output);
+  EXPECT_EQ(no["valid"], false);
+  EXPECT_TRUE(no["summary"].is_null());
+  EXPECT_THAT(no["diagnostics"].dump(), testing::HasSubstr("Unknown action runner name: Jump"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Long schedules: hours in the times, and the preview's limit.
+
+TEST(CliPreviewTest, HoursInTimesAndTheThirtyDayLimit) {
+  TempDir dir;
+  const Result hours =
+      runCli({"preview", dir.file("hours.xml", globalDefinition("<RunAll/><Duration><RunFor>4000</RunFor></Duration><StopAll/>"))});
+  ASSERT_EQ(hours.exitCode, 0) << hours.output;
+  EXPECT_THAT(hours.output, testing::HasSubstr("1:06:40.000  call   scenario   stopAllVusers"));
+  EXPECT_THAT(hours.output, testing::HasSubstr("scheduler finished after 1:06:40.000"));
+  const Line* stop = find(timeline(hours.lines), "stopAllVusers");
+  ASSERT_NE(stop, nullptr);
+  EXPECT_DOUBLE_EQ(stop->time, 4000);
+
+  const Result limit = runCli(
+      {"preview", dir.file("long.xml", globalDefinition("<RunAll/><Duration><RunFor>3000000</RunFor></Duration><StopAll/>"))});
+  EXPECT_EQ(limit.exitCode, 4) << limit.output;
+  EXPECT_THAT(limit.output, testing::HasSubstr("the preview stopped at its limit"));
+  EXPECT_EQ(find(timeline(limit.lines), "stopAllVusers"), nullptr);
 }
 
 }  // namespace

@@ -16,11 +16,8 @@ struct sigaction gOldTerminate;
 
 extern "C" void onStopSignal(int signal) {
   const int savedErrno = errno;
-  if (gCount.fetch_add(1) > 0) {
-    static const char kMessage[] = "qvschedule: second signal, exiting at once\n";
-    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-    _exit(128 + signal);
-  }
+  // No message: standard error may be a full pipe, and a write would block the exit.
+  if (gCount.fetch_add(1) > 0) _exit(128 + signal);
   const int fd = gWriteFd.load();
   if (fd >= 0) {
     const unsigned char byte = static_cast<unsigned char>(signal);
