@@ -1,6 +1,7 @@
 // Host adapters: what reaches the host and which lines are written for each call.
 #include "QVByGroupVusersServicesWrapper.h"
 #include "QVByScenarioVusersServicesWrapper.h"
+#include "QVVusersServicesBase.h"
 #include "ScheduleTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -116,4 +117,27 @@ TEST(HostAdapter, HostExceptionIsAFailedCall) {
   const auto errors = (*log).texts("QVSchedule", QVLogKind::Error);
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_NE(errors[0].find("pool exhausted"), std::string::npos);
+}
+
+// The convenience base: a host that implements only the scenario-wide run gets "failed" and a
+// "not supported" error for every group operation it left out.
+TEST(HostAdapter, ConvenienceBaseAnswersFailedAndLogsNotSupported) {
+  struct ScenarioHost : CQVVusersServicesBase {
+    int runVusers(RunMode, long) override { return VUSERS_STATUS_SUCCEEDED; }
+  };
+  ScopedMemoryLog log;
+  ScenarioHost host;
+  CQVByScenarioVusersServicesWrapper scenario;
+  CQVByGroupVusersServicesWrapper group;
+  scenario.setVusersServices(&host);
+  group.setVusersServices(&host);
+  CQVScenarioContext scenarioContext;
+  CQVGroupContext groupContext("g");
+  EXPECT_EQ(scenario.runVusers(&scenarioContext, 2), CQVVusersServices::VUSERS_STATUS_SUCCEEDED);
+  EXPECT_EQ(group.runVusers(&groupContext, 2), CQVVusersServices::VUSERS_STATUS_FAILED);
+  EXPECT_EQ(group.stopAllVusers(&groupContext), CQVVusersServices::VUSERS_STATUS_FAILED);
+  EXPECT_FALSE(scenario.isInFinalStageOf(&scenarioContext));
+  const std::vector<std::string> expected = {"runGroupVusers not supported by this host",
+                                             "stopAllGroupVusers not supported by this host"};
+  EXPECT_EQ((*log).texts("QVSchedule", QVLogKind::Error), expected);
 }

@@ -7,4 +7,5 @@
 #include "QVSchedulerStage.h"
 #include "QVTimeCompare.h"
 #include "QVVusersServices.h"
+#include "QVVusersServicesBase.h"
 #include "WbBaseException.h"
