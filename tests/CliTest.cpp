@@ -1019,6 +1019,7 @@ TEST(CliDefinitionTest, EveryEncodingReadsAsTheLibraryLoadsIt) {
       {"utf16be.xml", wide(declared("UTF-16"), 2, true)},
       {"utf32le.xml", wide(declared("UTF-32"), 4, false)},
       {"bom.xml", "\xEF\xBB\xBF" + utf8},
+      {"mislabelled.xml", declared("UTF-16")},  // single-byte text: read as UTF-8
   };
   for (const Case& c : cases) {
     const std::string path = dir.file(c.name, c.bytes);

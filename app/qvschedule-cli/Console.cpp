@@ -9,9 +9,18 @@
 #include <sstream>
 #include <unistd.h>
 
+namespace {
+
+// The span in whole milliseconds, rounded to the nearest (no overflow at the largest span).
+unsigned long long roundedMilliseconds(std::uint64_t units) {
+  return units / QV_FILE_TIME_UNITS_PER_MILLISECOND +
+         (units % QV_FILE_TIME_UNITS_PER_MILLISECOND >= QV_FILE_TIME_UNITS_PER_MILLISECOND / 2);
+}
+
+}  // namespace
+
 std::string formatElapsed(std::uint64_t units) {
-  const unsigned long long ms = units / QV_FILE_TIME_UNITS_PER_MILLISECOND +
-                                (units % QV_FILE_TIME_UNITS_PER_MILLISECOND >= QV_FILE_TIME_UNITS_PER_MILLISECOND / 2);
+  const unsigned long long ms = roundedMilliseconds(units);
   char buffer[48];
   if (ms < 3600000ULL) {
     std::snprintf(buffer, sizeof buffer, "%02llu:%02llu.%03llu", ms / 60000, ms / 1000 % 60, ms % 1000);
@@ -42,7 +51,7 @@ void Console::useJsonLines() {
 double Console::seconds(std::uint64_t fileTime) const {
   const std::uint64_t start = origin();
   const std::uint64_t units = fileTime > start ? fileTime - start : 0;
-  return static_cast<double>(units / QV_FILE_TIME_UNITS_PER_MILLISECOND) / 1000.0;
+  return static_cast<double>(roundedMilliseconds(units)) / 1000.0;
 }
 
 std::string Console::elapsed(std::uint64_t fileTime) const {

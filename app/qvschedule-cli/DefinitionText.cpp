@@ -59,6 +59,10 @@ Detected detect(const std::string& text) {
   if (!findDeclaredEncoding(text, at, length)) return {};
   const std::string name = lower(text.substr(at, length));
   if (name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii") return {};
+  // A wide encoding would have shown in the first bytes: these bytes are single-byte, read as UTF-8.
+  for (const char* wide : {"utf-16", "utf16", "utf-32", "utf32", "ucs-2", "ucs2", "ucs-4", "ucs4"}) {
+    if (startsWith(name, wide)) return {};
+  }
   return {text.substr(at, length), 0};
 }
 
@@ -93,11 +97,12 @@ bool definitionTextToUtf8(std::string& text, std::string& problem) {
     std::string converted;
     if (!convert(detected.encoding, text.substr(detected.skip), converted, problem)) return false;
     text.swap(converted);
-    std::size_t at = 0, length = 0;
-    if (findDeclaredEncoding(text, at, length)) text.replace(at, length, "UTF-8");
-  } else if (detected.skip) {
+  } else {
     text.erase(0, detected.skip);
   }
+  // The text is UTF-8 now, whatever the declaration said (a byte-order mark outranks it).
+  std::size_t at = 0, length = 0;
+  if (findDeclaredEncoding(text, at, length)) text.replace(at, length, "UTF-8");
   const std::size_t nul = text.find('\0');
   if (nul != std::string::npos) {
     problem = "a NUL character at byte " + std::to_string(nul) + " (not XML text)";

@@ -3,12 +3,15 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "OptionRanges.h"
+#include "Output.h"
 #include "Signals.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <unistd.h>
 #include <map>
 #include <string>
 
@@ -136,12 +139,14 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
+    const int status = app.exit(e);  // help and version go to standard output
+    if (status == 0 && !std::cout.flush()) reportOutputFailure("standard output", errno);
+    if (anyOutputFailed()) return exitcode::kOutputFailed;
     return status == 0 ? exitcode::kFinished : exitcode::kUsage;
   }
   if (*versionCommand) {
-    std::cout << "qvschedule " QVSCHEDULE_VERSION "\n";
-    return std::cout.flush() ? exitcode::kFinished : exitcode::kOutputFailed;
+    return writeStandard(STDOUT_FILENO, "qvschedule " QVSCHEDULE_VERSION "\n") ? exitcode::kFinished
+                                                                               : exitcode::kOutputFailed;
   }
   if (*runCommand) return commandRun(run);
   if (*previewCommand) return commandPreview(preview);
