@@ -1076,7 +1076,7 @@ TEST(CliJsonTest, NdjsonTimelineParsesLineByLine) {
     EXPECT_EQ(calls[0]["count"], 3);
     EXPECT_EQ(calls[0]["pool"]["running"], 3);
     EXPECT_EQ(calls.back()["count"], "all");
-    EXPECT_THAT(r.errors, testing::HasSubstr("scheduler finished after 01:"));  // the human lines
+    EXPECT_THAT(r.errors, testing::HasSubstr("scheduler finished after"));  // the human lines
   }
 }
 
