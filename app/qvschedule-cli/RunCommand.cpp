@@ -39,7 +39,6 @@ class RunLoop {
 
   std::uint64_t progressUnits() const;
   void onCommandArrived(ConsoleInput::Command command);
-  void onOutputFailed();
   void serveCommands(std::uint64_t now);
   void serve(ConsoleInput::Command command, std::uint64_t now);
   void stop(std::uint64_t now, const std::string& why);
@@ -72,19 +71,15 @@ void RunLoop::onCommandArrived(ConsoleInput::Command command) {
   commandEvent_->set();
 }
 
-void RunLoop::onOutputFailed() {
-  outputFailed_->store(true);
-  commandEvent_->set();
-}
-
 bool RunLoop::run() {
   ConsoleInput input([this](ConsoleInput::Command command) { onCommandArrived(command); });
   // The listener may outlive this loop on another thread: it holds what it needs.
-  setOutputFailureListener([failed = outputFailed_, wake = commandEvent_] {
+  const auto onOutputFailed = [failed = outputFailed_, wake = commandEvent_] {
     failed->store(true);
     wake->set();
-  });
-  if (anyOutputFailed()) onOutputFailed();
+  };
+  setOutputFailureListener(onOutputFailed);
+  if (anyOutputFailed()) onOutputFailed();  // failed while the definition was loaded
   const std::vector<std::string> groups = session_.summary.groupNames();
   const bool byGroup = session_.summary.byGroup();
   const std::uint64_t step = progressUnits();

@@ -18,7 +18,8 @@ class StopSignals {
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
-  // The read end of the self-pipe (above 2), or -1 when it could not be created.
+  // The read end of the self-pipe (above 2 once ensureStandardDescriptors has run), or -1 when it
+  // could not be created.
   int readFd() const { return pipe_[0]; }
 
   // Reads what arrived on the pipe: the number of the first signal, or 0.
