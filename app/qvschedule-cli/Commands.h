@@ -1,6 +1,7 @@
 // The subcommands of the qvschedule program. Each answers the program's exit status.
 #pragma once
 
+#include "HttpOptions.h"
 #include "PoolOptions.h"
 
 #include <string>
@@ -12,6 +13,7 @@ struct RunOptions {
   std::string logPath;
   double progressSeconds = 10;
   bool noLibraryLines = false;
+  HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
 };
 
 struct PreviewOptions {

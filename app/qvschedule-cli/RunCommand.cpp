@@ -2,6 +2,7 @@
 // standard-input lines to pause, resume and stop it.
 #include "Commands.h"
 #include "ConsoleInput.h"
+#include "HttpRun.h"
 #include "Progress.h"
 #include "Session.h"
 
@@ -76,11 +77,11 @@ bool RunLoop::run() {
   if (step) progressTimer.set(origin + step);
 
   while (!stopped_) {
-    const std::size_t which = QVWaitForAny({&session_.host->finishedEvent(), &commandEvent_, &progressTimer});
+    const std::size_t which = QVWaitForAny({&session_.vusers->finishedEvent(), &commandEvent_, &progressTimer});
     if (which == kFinished) break;
     const std::uint64_t now = QVNowFileTime();
     if (which == kProgress) {
-      session_.console.progress(now, progressText(groups, byGroup));
+      session_.console.progress(now, progressText(groups, byGroup) + session_.vusers->progressDetail());
       progressTimer.set(now + step);
     } else {
       serveCommands(now);
@@ -98,7 +99,7 @@ void RunLoop::serveCommands(std::uint64_t now) {
     todo.swap(commands_);
   }
   for (const ConsoleInput::Command command : todo) {
-    if (stopped_ || session_.host->isFinished()) break;
+    if (stopped_ || session_.vusers->isFinished()) break;
     serve(command, now);
   }
 }
@@ -139,18 +140,24 @@ int commandRun(const RunOptions& options) {
   SimulatedVusers::Settings settings;
   if (!poolSettings(options.pools, settings)) return 2;
   const Definition definition = readDefinition(options.definition);
+  bool http = false;
+  const std::unique_ptr<HttpRun> httpRun = HttpRun::prepare(options.http, options.pools, definition, options.speed, http);
+  if (http && !httpRun) return 2;
   // The clock first: every reading of the library goes through it from its first call on.
   if (options.speed != 1.0) QVSetClock(std::make_shared<QVScaledClock>(options.speed));
 
   Session session;
-  if (!session.open(definition, settings, !options.noLibraryLines, options.logPath)) {
+  const bool opened = httpRun ? session.open(definition, httpRun->hostMaker(session), !options.noLibraryLines, options.logPath)
+                              : session.open(definition, settings, !options.noLibraryLines, options.logPath);
+  if (!opened) {
     session.close();
     return 1;
   }
-  SimulatedVusers& host = *session.host;
+  VusersHost& host = *session.vusers;
   std::ostringstream header;
-  header << "qvschedule run: " << definition.name << ", speed " << options.speed << "x, pools: " << poolSummary(host)
-         << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
+  header << "qvschedule run: " << definition.name << ", speed " << options.speed << "x, pools: " << poolSummary(host);
+  if (httpRun) header << '\n' << httpRun->description();
+  header << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
   session.console.text(header.str());
 
   const bool stopped = RunLoop(session, options).run();
@@ -163,5 +170,5 @@ int commandRun(const RunOptions& options) {
                          "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
   }
   session.close();
-  return 0;
+  return httpRun ? httpRun->finish(session, stopped) : 0;
 }

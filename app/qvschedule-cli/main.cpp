@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
   runCommand->add_flag("--no-library-lines", run.noLibraryLines, "do not print the library's test-log lines");
+  addHttpOptions(runCommand, run.http);
 
   PreviewOptions preview;
   CLI::App* previewCommand =
