@@ -179,11 +179,9 @@ int HttpVusers::run(const std::string& name, long count, RunMode mode, const cha
     Vuser* v = pool.nextNotStarted < pool.made.size() ? pool.made[pool.nextNotStarted].get() : makeLocked(index);
     ++pool.nextNotStarted;
     v->host.started = true;
-    v->host.untilComplete = untilComplete;
     pool.started.push_back(v);
     ++pool.running;
     ++pool.live;
-    if (untilComplete) ++pool.liveUntilComplete;
     EventLoop::Command command;
     command.kind = EventLoop::Command::Kind::Run;
     command.vuser = v;
@@ -354,7 +352,6 @@ void HttpVusers::onEnded(Vuser& v, End how) {
   }
   if (v.host.started) {
     --pool.live;
-    if (v.host.untilComplete) --pool.liveUntilComplete;
     if (!v.host.stopRequested) {
       --pool.running;
       ++pool.done;
@@ -391,7 +388,7 @@ void HttpVusers::checkGroupFinishedLocked(Pool& pool) {
 void HttpVusers::checkDrainedLocked() {
   if (finished_ || !schedulerFinished_) return;
   for (const Pool& pool : pools_) {
-    if (pool.liveUntilComplete > 0) return;
+    if (pool.live > 0) return;
   }
   finished_ = true;
   finishedEvent_.set();

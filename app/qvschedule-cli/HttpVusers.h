@@ -18,8 +18,9 @@
 // - group finished running: raised once the scheduler has finished the group's schedule and
 //   none of the group's vusers runs any more (a stopped vuser runs until its request is done).
 // - pause: running vusers finish the request in flight and wait; resume: they go on.
-// - the run is over (isFinished) once the scheduler has finished the schedule and no vuser
-//   started in run-until-complete mode is still running; shutdown() then stops the others.
+// - the run is over (isFinished) once the scheduler has finished the schedule and no vuser runs
+//   any more: vusers left running (indefinitely, or until complete) go on until they complete
+//   or the run is stopped.
 //
 // Threads: the scheduler calls in on its own threads and only updates the pools and queues
 // commands to the loops (no call waits for the network). The loops report back on their threads.
@@ -131,7 +132,6 @@ class HttpVusers : public VusersHost, private LoopListener {
     std::vector<Vuser*> started;     // in order of starting; stop takes from the back
     long running = 0;                // started, neither stopped nor ended
     long live = 0;                   // started and not ended
-    long liveUntilComplete = 0;
     long done = 0;
     long connecting = 0;             // connections of init calls not yet open or failed
     long initErrors = 0;

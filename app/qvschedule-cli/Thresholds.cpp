@@ -90,6 +90,7 @@ std::string parseThreshold(const std::string& text, Threshold& t) {
   }
   std::size_t nameEnd = 0;
   while (nameEnd < rest.size() && rest[nameEnd] != '<' && rest[nameEnd] != '>') ++nameEnd;
+  if (nameEnd == rest.size()) return "expected <, <=, > or >= in \"" + text + "\"";
   const std::string name = rest.substr(0, nameEnd);
   bool known = false;
   for (const auto& item : metricNames()) {

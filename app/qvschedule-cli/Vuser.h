@@ -29,7 +29,6 @@ struct Vuser {
     bool started = false;        // a run call took it
     bool stopRequested = false;  // a stop call took it
     bool connecting = false;     // its connection is being opened for an init call
-    bool untilComplete = false;
     bool ended = false;          // its loop has ended it
   } host;
 
