@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kEventsPerWait = 256;
+constexpr int kTimeoutPasses = 4;
 // After a failed connection a vuser without think time waits this long before it tries again,
 // so that a target that went away is not hammered in a tight loop.
 constexpr long kRetryAfterConnectErrorMs = 100;
@@ -138,11 +139,12 @@ void EventLoop::threadBody() {
     }
     // Commands first, so that a stop is seen before a think timer starts another request.
     if (woken && !serveCommands()) break;
-    if (curlDueNs_ >= 0 && curlDueNs_ <= nowNs()) {
+    fireTimers(nowNs());
+    // Requests just added ask for a call at once: served now rather than after another wait.
+    for (int pass = 0; pass < kTimeoutPasses && curlDueNs_ >= 0 && curlDueNs_ <= nowNs(); ++pass) {
       curlDueNs_ = -1;
       socketAction(CURL_SOCKET_TIMEOUT, 0);
     }
-    fireTimers(nowNs());
   }
   while (!vusers_.empty()) end(*vusers_.back(), LoopListener::End::Stopped);
 }
@@ -263,14 +265,24 @@ void EventLoop::fireTimers(std::int64_t now) {
 
 int EventLoop::onSocket(CURL*, curl_socket_t fd, int what, void* self, void*) {
   auto* loop = static_cast<EventLoop*>(self);
+  if (fd < 0) return 0;
+  std::vector<bool>& registered = loop->registered_;
+  if (static_cast<std::size_t>(fd) >= registered.size()) registered.resize(static_cast<std::size_t>(fd) + 1, false);
   if (what == CURL_POLL_REMOVE) {
-    epoll_ctl(loop->epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    if (registered[fd]) epoll_ctl(loop->epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    registered[fd] = false;
     return 0;
   }
   epoll_event event{};
   event.events = ((what & CURL_POLL_IN) ? std::uint32_t{EPOLLIN} : 0u) | ((what & CURL_POLL_OUT) ? std::uint32_t{EPOLLOUT} : 0u);
   event.data.fd = fd;
-  if (epoll_ctl(loop->epoll_, EPOLL_CTL_MOD, fd, &event) != 0) epoll_ctl(loop->epoll_, EPOLL_CTL_ADD, fd, &event);
+  // A socket curl closed without telling (it always tells) would fail the first try; the other
+  // one then fits.
+  const int first = registered[fd] ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+  if (epoll_ctl(loop->epoll_, first, fd, &event) != 0) {
+    epoll_ctl(loop->epoll_, first == EPOLL_CTL_MOD ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &event);
+  }
+  registered[fd] = true;
   return 0;
 }
 

@@ -104,6 +104,7 @@ class EventLoop {
   int epoll_ = -1;
   int wakeFd_ = -1;
   std::int64_t curlDueNs_ = -1;  // -1: curl wants no timeout call
+  std::vector<bool> registered_;  // by socket: in the epoll set
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   std::uint64_t nextTimerSeq_ = 1;
   std::vector<Vuser*> vusers_;  // every vuser this loop drives and has not ended
