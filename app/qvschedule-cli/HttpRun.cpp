@@ -23,9 +23,21 @@ bool isToken(const std::string& text) {
   });
 }
 
+const char* const kHttpFooter = R"(
+
+HTTP vusers (--http URL, or --group-http NAME=URL for every group): each vuser is an HTTP client
+loop over its own kept-alive connection: request, response, --think-ms, next request. init opens
+the connection, run starts the loop (run until complete: --iterations requests), stop ends it
+after the request in flight (--stop-abort: at once); statuses as the simulated pools answer them.
+At the end a summary per group; --out FILE.json and --out-csv FILE keep the results.
+Thresholds: [GROUP:]METRIC OP VALUE with p50 p90 p95 p99 max mean (us, ms, s), errors (% or a
+count), rps, requests, init-errors and <, <=, >, >=; e.g. p95<250ms, errors<1%, g1:p99<1s.
+Exit status of an HTTP run: 3 when a threshold failed, 4 when no vuser could connect.)";
+
 }  // namespace
 
 void addHttpOptions(CLI::App* run, HttpOptions& o) {
+  run->footer(run->get_footer() + kHttpFooter);
   const std::string group = "HTTP vusers";
   run->add_option("--http", o.url, "send real HTTP requests to URL (every group)")->group(group);
   run->add_option("--group-http", o.groupUrls, "URL of one group, NAME=URL (repeatable)")->group(group);
