@@ -207,7 +207,7 @@ void EventLoop::onRun(Vuser& v, const Command& command) {
   lv.runCalledNs = command.calledNs;
   lv.firstRequestPending = true;
   switch (lv.state) {
-    case State::New: startConnect(v); break;
+    case State::New: startOnTheWay(v); break;
     case State::Ready: startRunning(v); break;
     case State::InitFailed: end(v, LoopListener::End::InitFailed); break;
     default: break;  // connecting: runs once connected
@@ -333,6 +333,33 @@ void EventLoop::startConnect(Vuser& v) {
   if (curl_multi_add_handle(multi_, v.loopView.easy) != CURLM_OK) onConnectDone(v, CURLE_FAILED_INIT);
 }
 
+// A vuser run without an initialization connects with its first request.
+void EventLoop::startOnTheWay(Vuser& v) {
+  if (!makeHandle(v)) {
+    v.loopView.state = Vuser::LoopView::State::Connecting;
+    onConnectDone(v, CURLE_OUT_OF_MEMORY);
+    return;
+  }
+  v.loopView.connectOnTheWay = true;
+  startRunning(v);
+}
+
+// The first request of a vuser that connected on the way: answers false when its connection
+// failed, which is an init error (and ends the vuser) rather than a request's error.
+bool EventLoop::connectedOnTheWay(Vuser& v, CURLcode result) {
+  Vuser::LoopView& lv = v.loopView;
+  lv.connectOnTheWay = false;
+  curl_off_t connectUs = 0, tlsUs = 0;
+  curl_easy_getinfo(lv.easy, CURLINFO_CONNECT_TIME_T, &connectUs);
+  curl_easy_getinfo(lv.easy, CURLINFO_APPCONNECT_TIME_T, &tlsUs);
+  const bool connected = result == CURLE_OK || (connectUs > 0 && (!v.target.https || tlsUs > 0));
+  PoolRecorder& recorder = metrics_.recorder(index_, v.pool);
+  bump(connected ? recorder.initOk : recorder.initErrors);
+  listener_.onConnected(v, connected, connected ? std::string() : lv.error[0] ? lv.error : curl_easy_strerror(result));
+  if (!connected) end(v, LoopListener::End::InitFailed);
+  return connected;
+}
+
 void EventLoop::onConnectDone(Vuser& v, CURLcode result) {
   Vuser::LoopView& lv = v.loopView;
   PoolRecorder& recorder = metrics_.recorder(index_, v.pool);
@@ -394,6 +421,7 @@ void EventLoop::startRequest(Vuser& v) {
 }
 
 void EventLoop::onRequestDone(Vuser& v, CURLcode result) {
+  if (v.loopView.connectOnTheWay && !connectedOnTheWay(v, result)) return;
   record(v, result);
   Vuser::LoopView& lv = v.loopView;
   if (lv.stopAfterRequest) {

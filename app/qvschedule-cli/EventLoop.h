@@ -81,6 +81,8 @@ class EventLoop {
   void adopt(Vuser& vuser);
   bool makeHandle(Vuser& vuser);
   void startConnect(Vuser& vuser);
+  void startOnTheWay(Vuser& vuser);
+  bool connectedOnTheWay(Vuser& vuser, CURLcode result);
   void onConnectDone(Vuser& vuser, CURLcode result);
   void startRunning(Vuser& vuser);
   void startRequest(Vuser& vuser);

@@ -40,6 +40,7 @@ struct Vuser {
     CURLSH* share = nullptr;  // its own connection cache: one kept-alive connection per vuser
     std::size_t slot = 0;     // index in the loop's list of vusers
     bool runRequested = false;
+    bool connectOnTheWay = false;  // run without an initialization: its first request connects
     bool untilComplete = false;
     long iterationsLeft = 0;
     bool stopAfterRequest = false;
