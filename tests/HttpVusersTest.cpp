@@ -18,6 +18,12 @@
 #include <set>
 #include <sys/socket.h>
 
+#if defined(__SANITIZE_THREAD__)
+// The test server's library (Debian's libcpp-httplib.so) is not built with ThreadSanitizer: it
+// cannot see that library's own synchronization and reports races between two of its threads.
+extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
+#endif
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -120,21 +126,22 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
-// Requests and distinct client connections the server saw in [from, to) seconds after t0.
+// Requests and distinct client connections the server saw in [from, to).
 struct Window {
   std::size_t requests = 0;
   std::size_t connections = 0;
+  double seconds = 0;
 };
-Window window(const std::vector<TargetServer::Hit>& hits, Clock::time_point t0, double from, double to) {
+Window window(const std::vector<TargetServer::Hit>& hits, Clock::time_point from, Clock::time_point to) {
   Window w;
   std::set<int> ports;
   for (const auto& hit : hits) {
-    const double t = secondsBetween(t0, hit.at);
-    if (t < from || t >= to) continue;
+    if (hit.at < from || hit.at >= to) continue;
     ++w.requests;
     ports.insert(hit.clientPort);
   }
   w.connections = ports.size();
+  w.seconds = secondsBetween(from, to);
   return w;
 }
 
@@ -161,21 +168,22 @@ TEST(HttpRun, TypicalRoadRequestRateFollowsTheRunningVusers) {
   ASSERT_EQ(cli->wait(20s), 0) << cli->output();
 
   const std::vector<TargetServer::Hit> hits = server.hits();
-  ASSERT_FALSE(hits.empty());
-  const Clock::time_point t0 = hits.front().at;
-  const Window ten = window(hits, t0, 2.40, 5.00);
-  ASSERT_EQ(ten.connections, 10u);
-  const double perVuser = static_cast<double>(ten.requests) / 2.6 / 10;
-  struct Level {
-    double from, to;
-    std::size_t vusers;
-  };
-  for (const Level& level : {Level{0.15, 0.65, 3}, Level{0.90, 1.40, 6}, Level{1.65, 2.15, 9}}) {
-    const Window w = window(hits, t0, level.from, level.to);
-    EXPECT_EQ(w.connections, level.vusers) << level.from;
-    EXPECT_NEAR(static_cast<double>(w.requests) / 0.5, perVuser * static_cast<double>(level.vusers),
-                0.2 * perVuser * static_cast<double>(level.vusers))
-        << level.from;
+  // Each level holds from the line of its batch call to the next batch's (the last: to the stop),
+  // less the first 0.15 s and the last 0.1 s.
+  std::vector<Clock::time_point> starts;
+  for (const auto& line : cli->lines()) {
+    if (line.text.find("runVusers") != std::string::npos) starts.push_back(line.at);
+  }
+  ASSERT_EQ(starts.size(), 4u) << cli->output();
+  starts.push_back(stopSeen);
+  std::vector<Window> levels;
+  for (std::size_t i = 0; i < 4; ++i) levels.push_back(window(hits, starts[i] + 150ms, starts[i + 1] - 100ms));
+  const std::size_t vusers[] = {3, 6, 9, 10};
+  const double perVuser = static_cast<double>(levels[3].requests) / levels[3].seconds / 10;
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(levels[i].connections, vusers[i]) << i;
+    const double expected = perVuser * static_cast<double>(vusers[i]);
+    EXPECT_NEAR(static_cast<double>(levels[i].requests) / levels[i].seconds, expected, 0.2 * expected) << i;
   }
   for (const auto& hit : hits) EXPECT_LT(secondsBetween(stopSeen, hit.at), 0.05) << "a request after the stop";
 
@@ -261,11 +269,13 @@ TEST(HttpRun, ServerErrorsAndStallsFailAThreshold) {
   const json run = readJson(files.path("run.json"));
   const json& g1 = run["groups"][0];
   const json& g2 = run["groups"][1];
-  EXPECT_GT(g1["requests"].get<int>(), 0);
-  EXPECT_EQ(g1["errors"]["http"], g1["requests"]);
-  EXPECT_EQ(g1["status_codes"]["500"], g1["requests"]);
+  // Every request fails: g1's with a 500 (or, on a slow machine, past the timeout), g2's past it.
+  EXPECT_GT(g1["errors"]["http"].get<int>(), 0);
+  EXPECT_EQ(g1["status_codes"]["500"], g1["errors"]["http"]);
+  EXPECT_EQ(g1["errors"]["total"], g1["requests"]);
   EXPECT_GE(g2["errors"]["timeout"].get<int>(), 2);
-  EXPECT_EQ(g2["errors"]["timeout"], g2["requests"]);
+  EXPECT_EQ(g2["errors"]["total"], g2["requests"]);
+  EXPECT_EQ(g2["errors"]["http"].get<int>(), 0);
   EXPECT_EQ(run["exit_code"].get<int>(), 3);
   EXPECT_FALSE(run["thresholds"][0]["passed"].get<bool>());
   std::ifstream csv(files.path("series.csv"));
