@@ -261,7 +261,7 @@ TEST(HttpRun, ServerErrorsAndStallsFailAThreshold) {
                        "--group-http", "g1=" + server.url("/fail"), "--group-http",
                        "g2=" + server.url("/slow?ms=3000"), "--threshold", "g1:errors<1%", "--threshold",
                        "requests>0", "--out", files.path("run.json"), "--out-csv", files.path("series.csv")});
-  EXPECT_EQ(cli->wait(30s), 3) << cli->output();
+  EXPECT_EQ(cli->wait(30s), 6) << cli->output();
   const std::string out = cli->output();
   EXPECT_THAT(out, testing::ContainsRegex("threshold g1:errors<1% +errors = 100.00% +FAILED"));
   EXPECT_THAT(out, testing::ContainsRegex("threshold requests>0 +requests = [0-9]+ +passed"));
@@ -276,7 +276,7 @@ TEST(HttpRun, ServerErrorsAndStallsFailAThreshold) {
   EXPECT_GE(g2["errors"]["timeout"].get<int>(), 2);
   EXPECT_EQ(g2["errors"]["total"], g2["requests"]);
   EXPECT_EQ(g2["errors"]["http"].get<int>(), 0);
-  EXPECT_EQ(run["exit_code"].get<int>(), 3);
+  EXPECT_EQ(run["exit_code"].get<int>(), 6);
   EXPECT_FALSE(run["thresholds"][0]["passed"].get<bool>());
   std::ifstream csv(files.path("series.csv"));
   std::string header;
@@ -299,7 +299,7 @@ int closedPort() {
 TEST(HttpRun, RefusedConnectionGivesInitErrorsAndEnds) {
   const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
   auto cli = startCli({kData + "/http_run_short.xml", "--speed", "4", "--http", url});
-  EXPECT_EQ(cli->wait(30s), 4) << cli->output();
+  EXPECT_EQ(cli->wait(30s), 7) << cli->output();
   const std::string out = cli->output();
   EXPECT_THAT(out, HasSubstr("scenario: a vuser could not connect to " + url));
   EXPECT_THAT(out, HasSubstr("init errors: scenario: 2 of 2 vusers could not connect to " + url));

@@ -32,7 +32,8 @@ after the request in flight (--stop-abort: at once); statuses as the simulated p
 At the end a summary per group; --out FILE.json and --out-csv FILE keep the results.
 Thresholds: [GROUP:]METRIC OP VALUE with p50 p90 p95 p99 max mean (us, ms, s), errors (% or a
 count), rps, requests, init-errors and <, <=, >, >=; e.g. p95<250ms, errors<1%, g1:p99<1s.
-Exit status of an HTTP run: 3 when a threshold failed, 4 when no vuser could connect.)";
+Exit status of an HTTP run: 6 when a threshold failed, 7 when no vuser could connect, 5 when
+--out or --out-csv cannot be written at the end.)";
 
 }  // namespace
 
@@ -249,5 +250,5 @@ int HttpRun::finish(Session& session, bool stopped) {
   };
   write(options_.outJson, "results", [](std::ostream& out, const RunRecord& rec) { writeJson(out, rec); });
   write(options_.outCsv, "series", [](std::ostream& out, const RunRecord& rec) { writeSeriesCsv(out, rec); });
-  return written ? r.exitCode : 1;
+  return written ? r.exitCode : kExitOutputFailed;
 }

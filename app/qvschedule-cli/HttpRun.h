@@ -15,9 +15,11 @@
 #include <vector>
 
 // Exit status of a run whose thresholds did not all pass.
-constexpr int kExitThresholdFailed = 3;
+constexpr int kExitThresholdFailed = 6;
 // Exit status of a run in which no vuser could connect to its target.
-constexpr int kExitUnreachable = 4;
+constexpr int kExitUnreachable = 7;
+// Exit status when an output file could not be written.
+constexpr int kExitOutputFailed = 5;
 
 
 class HttpRun {
