@@ -1,6 +1,7 @@
 // The subcommands of the qvschedule program. Each answers the program's exit status (ExitCodes.h).
 #pragma once
 
+#include "HttpOptions.h"
 #include "PoolOptions.h"
 
 #include <string>
@@ -17,6 +18,7 @@ struct RunOptions {
   double progressSeconds = 10;
   bool logLines = false;  // print the library's test-log lines
   Format format = Format::Text;
+  HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
 };
 
 struct PreviewOptions {

@@ -10,7 +10,8 @@ constexpr int kUsage = 2;         // a bad command line
 constexpr int kStopped = 3;       // run: stopped before it finished (s, stop line, Ctrl-C, SIGTERM)
 constexpr int kPreviewLimit = 4;  // preview: still running after its 30 days of schedule time
 constexpr int kOutputFailed = 5;  // an output (chart, series, log, standard output) could not be written
-// 6 is kept for a run whose results fail their thresholds.
+constexpr int kThresholdFailed = 6;  // run: a --threshold failed
+constexpr int kUnreachable = 7;      // run: no HTTP vuser could connect to its target
 
 }  // namespace exitcode
 

@@ -67,10 +67,10 @@ std::string progressText(const std::vector<std::string>& groups, bool byGroup) {
   return text;
 }
 
-std::string poolSummary(const SimulatedVusers& host) {
+std::string poolSummary(const VusersHost& host) {
   std::string text;
   for (const std::string& pool : host.poolNames()) {
-    const SimulatedVusers::Counts c = host.counts(pool);
+    const VusersCounts c = host.counts(pool);
     if (!text.empty()) text += "; ";
     text += pool + ": " + std::to_string(c.running) + " running, " + std::to_string(c.initialized) + " initialized, " +
             std::to_string(c.done) + " done of " + std::to_string(c.total);

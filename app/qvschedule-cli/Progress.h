@@ -13,4 +13,4 @@ const char* stageName(QVActionStage stage);
 std::string progressText(const std::vector<std::string>& groups, bool byGroup);
 
 // "pool: R running, I initialized, D done of T; ..." for every pool.
-std::string poolSummary(const SimulatedVusers& host);
+std::string poolSummary(const VusersHost& host);

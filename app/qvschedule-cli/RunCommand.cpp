@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "ConsoleInput.h"
 #include "ExitCodes.h"
+#include "HttpRun.h"
 #include "Output.h"
 #include "Progress.h"
 #include "Session.h"
@@ -91,11 +92,11 @@ bool RunLoop::run() {
   if (step) progressTimer.set(origin + step);
 
   while (!stopped_) {
-    const std::size_t which = QVWaitForAny({&session_.host->finishedEvent(), commandEvent_.get(), &progressTimer});
+    const std::size_t which = QVWaitForAny({&session_.vusers->finishedEvent(), commandEvent_.get(), &progressTimer});
     if (which == kFinished) break;
     const std::uint64_t now = QVNowFileTime();
     if (which == kProgress) {
-      session_.console.progress(now, progressText(groups, byGroup));
+      session_.console.progress(now, progressText(groups, byGroup) + session_.vusers->progressDetail());
       progressTimer.set(now + step);
     } else {
       serveCommands(now);
@@ -113,9 +114,9 @@ void RunLoop::serveCommands(std::uint64_t now) {
     std::lock_guard<std::mutex> lock(commandsMutex_);
     todo.swap(commands_);
   }
-  if (outputFailed_->load() && !session_.host->isFinished()) stop(now, "stopping (an output failed)");
+  if (outputFailed_->load() && !session_.vusers->isFinished()) stop(now, "stopping (an output failed)");
   for (const ConsoleInput::Command command : todo) {
-    if (stopped_ || session_.host->isFinished()) break;
+    if (stopped_ || session_.vusers->isFinished()) break;
     serve(command, now);
   }
 }
@@ -165,19 +166,26 @@ int commandRun(const RunOptions& options) {
   SimulatedVusers::Settings settings;
   if (!poolSettings(options.pools, settings)) return exitcode::kUsage;
   const Definition definition = readDefinition(options.definition);
+  bool http = false;
+  const std::unique_ptr<HttpRun> httpRun = HttpRun::prepare(options.http, options.pools, definition, options.speed, http);
+  if (http && !httpRun) return exitcode::kUsage;
   // The clock first: every reading of the library goes through it from its first call on.
   if (options.speed != 1.0) QVSetClock(std::make_shared<QVScaledClock>(options.speed));
 
   Session session;
   if (options.format == Format::Json) session.console.useJsonLines();
-  if (!session.open(definition, settings, options.logLines, options.logPath)) {
+  const bool opened = httpRun ? session.open(definition, httpRun->hostMaker(session), options.logLines, options.logPath)
+                              : session.open(definition, settings, options.logLines, options.logPath);
+  if (!opened) {
     session.close();
     return anyOutputFailed() ? exitcode::kOutputFailed : exitcode::kRefused;
   }
-  SimulatedVusers& host = *session.host;
+  VusersHost& host = *session.vusers;
   std::ostringstream header;
   header << "qvschedule run: " << definition.name << ", speed " << std::setprecision(10) << options.speed
-         << "x, pools: " << poolSummary(host) << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
+         << "x, pools: " << poolSummary(host);
+  if (httpRun) header << '\n' << httpRun->description();
+  header << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
   session.console.text(header.str());
 
   const bool stopped = RunLoop(session, options).run();
@@ -190,6 +198,8 @@ int commandRun(const RunOptions& options) {
                          "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
   }
   session.close();
+  const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
   if (anyOutputFailed()) return exitcode::kOutputFailed;
+  if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;
 }

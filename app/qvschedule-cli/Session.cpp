@@ -21,6 +21,17 @@ void warnUnknownGroups(const SimulatedVusers::Settings& settings, const Definiti
 
 bool Session::open(const Definition& definition, const SimulatedVusers::Settings& settings, bool showLibraryLines,
                    const std::string& logPath) {
+  const HostMaker makeSimulated = [&](const DefinitionSummary& read, VusersHost::Listener listener) {
+    warnUnknownGroups(settings, read);
+    auto made = std::make_unique<SimulatedVusers>(settings, read.byGroup(), read.groupNames(), std::move(listener));
+    host = made.get();
+    return std::unique_ptr<VusersHost>(std::move(made));
+  };
+  return open(definition, makeSimulated, showLibraryLines, logPath);
+}
+
+bool Session::open(const Definition& definition, const HostMaker& makeHost, bool showLibraryLines,
+                   const std::string& logPath) {
   console.setOrigin(QVNowFileTime());
   sink = std::make_shared<CliLogSink>(showLibraryLines, logPath);
   sink->setOrigin(console.origin());
@@ -30,10 +41,8 @@ bool Session::open(const Definition& definition, const SimulatedVusers::Settings
   if (!logPath.empty()) QVLogger::SetEnabled("QVSchedule", true);
 
   summary = summarizeDefinition(definition.text);
-  warnUnknownGroups(settings, summary);
-  host = std::make_unique<SimulatedVusers>(settings, summary.byGroup(), summary.groupNames(),
-                                           [this](const SimulatedVusers::Entry& entry) { console.entry(entry); });
-  CQVSchedulerFacade::setVusersServices(host.get());
+  vusers = makeHost(summary, [this](const TimelineEntry& entry) { console.entry(entry); });
+  CQVSchedulerFacade::setVusersServices(vusers.get());
 
   std::string problem;
   if (!loadDefinition(definition, problem)) {
@@ -47,13 +56,13 @@ bool Session::open(const Definition& definition, const SimulatedVusers::Settings
 void Session::begin(std::uint64_t origin) {
   console.setOrigin(origin);
   sink->setOrigin(origin);
-  host->begin(origin);
+  vusers->begin(origin);
 }
 
 void Session::close() {
   if (sink) sink->mute();
   CQVSchedulerFacade::stop();
-  if (host) host->shutdown();
+  if (vusers) vusers->shutdown();
   QVLogger::SetEnabled("QVSchedule", false);
   QVLogger::SetEnabled("QVScheduleTest", false);
   QVLogger::SetSink(nullptr);

@@ -23,8 +23,8 @@
 // The listener is called with the pool lock held and must not call the scheduler.
 #pragma once
 
-#include "QVSchedule.h"
 #include "QVWait.h"
+#include "VusersHost.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-class SimulatedVusers : public CQVVusersServices {
+class SimulatedVusers : public VusersHost {
  public:
   // Name of the pool of a definition for the whole scenario.
   static const char* const kScenarioPool;
@@ -47,26 +47,8 @@ class SimulatedVusers : public CQVVusersServices {
     long completeSeconds = 30;
   };
 
-  struct Counts {
-    long total = 0;
-    long idle = 0;
-    long initialized = 0;
-    long running = 0;
-    long done = 0;
-  };
-
-  // One line of the timeline.
-  struct Entry {
-    std::uint64_t at = 0;   // file time
-    std::string kind;       // "call", "event" (raised by the simulation) or "vusers"
-    std::string group;      // pool name
-    std::string what;       // call or event name
-    std::string count;      // vusers concerned: a number, "all" or "-"
-    std::string status;     // status word, "raised" or "-"
-    std::string mode;       // run mode word of run and init calls, else empty
-    bool hasCounts = false;
-    Counts counts;          // the pool after the call
-  };
+  using Counts = VusersCounts;
+  using Entry = TimelineEntry;
 
   // The running and initialized vusers of one pool from a moment on.
   struct Sample {
@@ -76,8 +58,6 @@ class SimulatedVusers : public CQVVusersServices {
     long initialized = 0;
   };
 
-  using Listener = std::function<void(const Entry&)>;
-
   // byGroup: the definition is by groups and `groups` names its pools; otherwise one pool.
   SimulatedVusers(const Settings& settings, bool byGroup, const std::vector<std::string>& groups,
                   Listener listener);
@@ -86,18 +66,18 @@ class SimulatedVusers : public CQVVusersServices {
   SimulatedVusers& operator=(const SimulatedVusers&) = delete;
 
   // Marks the start of the schedule (samples every pool at that time).
-  void begin(std::uint64_t origin);
+  void begin(std::uint64_t origin) override;
   // Stops the helper thread; nothing is raised any more. Idempotent.
-  void shutdown();
+  void shutdown() override;
 
-  bool isFinished() const { return finished_.load(std::memory_order_acquire); }
-  std::uint64_t finishedAt() const { return finishedAt_.load(std::memory_order_acquire); }
+  bool isFinished() const override { return finished_.load(std::memory_order_acquire); }
+  std::uint64_t finishedAt() const override { return finishedAt_.load(std::memory_order_acquire); }
   // Set once when the scheduler reports the schedule finished.
-  QVEvent& finishedEvent() { return finishedEvent_; }
+  QVEvent& finishedEvent() override { return finishedEvent_; }
 
-  std::vector<std::string> poolNames() const;
+  std::vector<std::string> poolNames() const override;
   std::vector<Sample> samples() const;
-  Counts counts(const std::string& pool) const;
+  Counts counts(const std::string& pool) const override;
 
   void onSchedulerFinished() override;
   void onSchedulerPaused() override;

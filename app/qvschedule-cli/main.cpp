@@ -22,6 +22,8 @@ const char* const kExitStatusHelp = R"(Exit status:
   3    run: stopped before the schedule finished (s, a "stop" line, Ctrl-C or SIGTERM)
   4    preview: the schedule was still running after 30 days of schedule time
   5    an output could not be written (chart, series, log file, standard output or error)
+  6    run: a --threshold failed (the summary says which)
+  7    run: no HTTP vuser could connect to its target
   130  a second Ctrl-C (143: a second SIGTERM) ended the program at once
   141  standard output or error was a pipe closed by its reader (as when SIGPIPE ends it))";
 
@@ -80,6 +82,7 @@ CLI::App* addRun(CLI::App& app, RunOptions& run) {
   command->add_flag("--no-library-lines", "the default (kept for scripts)")->group("");
   command->add_option("--format", run.format, "text, or ndjson: one JSON object per timeline line")
       ->transform(CLI::CheckedTransformer(kNdjson));
+  addHttpOptions(command, run.http);
   return command;
 }
 

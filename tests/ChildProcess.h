@@ -1,0 +1,140 @@
+// A program run as a child process for a test: standard input through a pipe, standard output and
+// error merged into one pipe that a reader thread splits into lines, each with the steady-clock
+// time it arrived. The child is killed if it still runs when the object goes. Every wait has a
+// deadline. mutex_ guards the lines and is a leaf lock.
+#pragma once
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+class ChildProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Line {
+    Clock::time_point at;
+    std::string text;
+  };
+
+  explicit ChildProcess(std::vector<std::string> argv) {
+    std::signal(SIGPIPE, SIG_IGN);  // a write to a child that has ended fails instead
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    if (rc != 0) {
+      ::close(out[0]);
+      throw std::runtime_error(std::string("cannot start ") + args[0]);
+    }
+    reader_ = std::thread([this, fd = out[0]] { readAll(fd); });
+  }
+
+  ~ChildProcess() {
+    closeInput();
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (reader_.joinable()) reader_.join();
+  }
+
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool send(const std::string& text) {
+    return input_ >= 0 && ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
+
+  // The first line from index `from` on that contains `needle`, waiting up to `timeout`; its
+  // index, or -1.
+  long waitFor(const std::string& needle, std::chrono::milliseconds timeout, std::size_t from = 0) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    long found = -1;
+    changed_.wait_for(lock, timeout, [&] {
+      for (std::size_t i = from; i < lines_.size() && found < 0; ++i) {
+        if (lines_[i].text.find(needle) != std::string::npos) found = static_cast<long>(i);
+      }
+      return found >= 0 || ended_;
+    });
+    return found;
+  }
+
+  // Waits for the end of the output and the exit; the exit status, -1 on a timeout or a signal.
+  int wait(std::chrono::milliseconds timeout) {
+    closeInput();
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!changed_.wait_for(lock, timeout, [this] { return ended_; })) return -1;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::vector<Line> lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  std::string output() const {
+    std::string all;
+    for (const Line& line : lines()) all += line.text + '\n';
+    return all;
+  }
+
+ private:
+  void readAll(int fd) {
+    std::string partial;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      if (n < 0) continue;
+      partial.append(buffer, static_cast<std::size_t>(n));
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (std::size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
+        lines_.push_back(Line{Clock::now(), partial.substr(0, end)});
+      }
+      changed_.notify_all();
+    }
+    ::close(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!partial.empty()) lines_.push_back(Line{Clock::now(), partial});
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  std::thread reader_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Line> lines_;
+  bool ended_ = false;
+};

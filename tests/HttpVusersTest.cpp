@@ -1,0 +1,337 @@
+// HTTP vusers: the histogram and thresholds they report with, and `qvschedule run --http` as a
+// subprocess against a server on 127.0.0.1 started by the test (TargetServer).
+#include "ChildProcess.h"
+#include "Histogram.h"
+#include "TargetServer.h"
+#include "Thresholds.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <set>
+#include <sys/socket.h>
+
+#if defined(__SANITIZE_THREAD__)
+// The test server's library (Debian's libcpp-httplib.so) is not built with ThreadSanitizer: it
+// cannot see that library's own synchronization and reports races between two of its threads.
+extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+// ---- histogram and thresholds ----
+
+TEST(HttpHistogram, QuantilesAreWithinOnePercent) {
+  for (const std::uint64_t value : {std::uint64_t{1}, std::uint64_t{127}, std::uint64_t{128}, std::uint64_t{1000},
+                                    std::uint64_t{12345}, std::uint64_t{999999}, (std::uint64_t{1} << 33) + 12345,
+                                    (std::uint64_t{1} << 40) - 1}) {
+    LatencyHistogram h;
+    h.add(value);
+    EXPECT_NEAR(h.quantile(0.5), static_cast<double>(value), 0.01 * static_cast<double>(value)) << value;
+  }
+  LatencyHistogram uniform;
+  for (std::uint64_t v = 1; v <= 100000; ++v) uniform.add(v);
+  for (const double q : {0.5, 0.9, 0.95, 0.99}) EXPECT_NEAR(uniform.quantile(q), q * 100000, q * 1000) << q;
+
+  // Merged per-thread copies and a span between two readings count every value once.
+  LatencyHistogram before = uniform;
+  LatencyHistogram more;
+  more.add(5000, 3);
+  uniform.merge(more);
+  EXPECT_EQ(uniform.count(), 100003u);
+  const LatencyHistogram span = uniform.since(before);
+  EXPECT_EQ(span.count(), 3u);
+  EXPECT_NEAR(span.quantile(1.0), 5000, 50);
+}
+
+TEST(HttpThresholds, ParseAndEvaluate) {
+  MetricsTotals totals;  // 200 requests, 4 HTTP errors, latencies 1..200 ms, 1 init error
+  for (std::uint64_t ms = 1; ms <= 200; ++ms) totals.latencyUs.add(ms * 1000);
+  totals.requests = 200;
+  totals.errors[static_cast<std::size_t>(ErrorKind::Http)] = 4;
+  totals.latencyMaxUs = 200000;
+  totals.initErrors = 1;
+  struct Row {
+    const char* text;
+    const char* group;
+    bool passed;  // over `totals` in 2 seconds
+  };
+  for (const Row& row : {Row{"p95<250ms", "", true}, Row{"p95 < 0.15s", "", false}, Row{"p99<=200000us", "", true},
+                         Row{"p50>=99", "", true}, Row{"max<200ms", "", false}, Row{"errors<1%", "", false},
+                         Row{"errors<=4", "", true}, Row{"rps>100", "", false}, Row{"rps>=100", "", true},
+                         Row{"g1:p90<200ms", "g1", true}, Row{"requests>199", "", true},
+                         Row{"init-errors<1", "", false}, Row{"mean<101ms", "", true}}) {
+    Threshold t;
+    ASSERT_EQ(parseThreshold(row.text, t), "") << row.text;
+    EXPECT_EQ(t.group, row.group) << row.text;
+    EXPECT_EQ(evaluateThreshold(t, totals, 2.0).passed, row.passed) << row.text;
+  }
+  for (const auto& bad : std::vector<std::pair<const char*, const char*>>{
+           {"p95<<3", "number"}, {"latency<3ms", "unknown measurement"}, {"p95=3", "expected <"},
+           {"p95<", "no value"}, {"p95<3min", "us, ms or s"}, {"rps>1%", "plain number"}, {":p95<1", "no group"},
+           {"errors<-1", "number >= 0"}}) {
+    Threshold t;
+    EXPECT_THAT(parseThreshold(bad.first, t), HasSubstr(bad.second)) << bad.first;
+  }
+}
+
+// ---- the program against a local server ----
+
+const std::string kCli = QVSCHEDULE_CLI;
+const std::string kData = QV_TEST_DATA_DIR;
+
+class TempFiles {
+ public:
+  TempFiles() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qvschedule-http-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+  }
+  ~TempFiles() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+std::unique_ptr<ChildProcess> startCli(std::vector<std::string> args) {
+  args.insert(args.begin(), {kCli, "run"});
+  args.push_back("--no-library-lines");
+  return std::make_unique<ChildProcess>(std::move(args));
+}
+
+json readJson(const std::string& path) {
+  std::ifstream in(path);
+  json document;
+  in >> document;
+  return document;
+}
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Requests and distinct client connections the server saw in [from, to).
+struct Window {
+  std::size_t requests = 0;
+  std::size_t connections = 0;
+  double seconds = 0;
+};
+Window window(const std::vector<TargetServer::Hit>& hits, Clock::time_point from, Clock::time_point to) {
+  Window w;
+  std::set<int> ports;
+  for (const auto& hit : hits) {
+    if (hit.at < from || hit.at >= to) continue;
+    ++w.requests;
+    ports.insert(hit.clientPort);
+  }
+  w.connections = ports.size();
+  w.seconds = secondsBetween(from, to);
+  return w;
+}
+
+// Polls `done` until it holds or `timeout` passes.
+template <typename Done>
+bool eventually(Done done, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// The built-in typical road at 20x: batches of 3, 3, 3 and 1 vusers every 15 s of schedule
+// (0.75 s of real time), 60 s of duration, stop all. Each vuser keeps its own connection.
+TEST(HttpRun, TypicalRoadRequestRateFollowsTheRunningVusers) {
+  TargetServer server;
+  TempFiles files;
+  auto cli = startCli({"--speed", "20", "--http", server.url("/ok"), "--think-ms", "20", "--out", files.path("run.json")});
+  const long stopLine = cli->waitFor("stopAllVusers", 30s);
+  ASSERT_GE(stopLine, 0) << cli->output();
+  const Clock::time_point stopSeen = cli->lines()[static_cast<std::size_t>(stopLine)].at;
+  ASSERT_EQ(cli->wait(20s), 0) << cli->output();
+
+  const std::vector<TargetServer::Hit> hits = server.hits();
+  // Each level holds from the line of its batch call to the next batch's (the last: to the stop),
+  // less the first 0.15 s and the last 0.1 s.
+  std::vector<Clock::time_point> starts;
+  for (const auto& line : cli->lines()) {
+    if (line.text.find("runVusers") != std::string::npos) starts.push_back(line.at);
+  }
+  ASSERT_EQ(starts.size(), 4u) << cli->output();
+  starts.push_back(stopSeen);
+  std::vector<Window> levels;
+  for (std::size_t i = 0; i < 4; ++i) levels.push_back(window(hits, starts[i] + 150ms, starts[i + 1] - 100ms));
+  const std::size_t vusers[] = {3, 6, 9, 10};
+  const double perVuser = static_cast<double>(levels[3].requests) / levels[3].seconds / 10;
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(levels[i].connections, vusers[i]) << i;
+    const double expected = perVuser * static_cast<double>(vusers[i]);
+    EXPECT_NEAR(static_cast<double>(levels[i].requests) / levels[i].seconds, expected, 0.2 * expected) << i;
+  }
+  for (const auto& hit : hits) EXPECT_LT(secondsBetween(stopSeen, hit.at), 0.05) << "a request after the stop";
+
+  // The program's own record says the same.
+  const json run = readJson(files.path("run.json"));
+  EXPECT_EQ(run["total"]["requests"].get<std::size_t>(), hits.size());
+  EXPECT_EQ(run["total"]["errors"]["total"].get<int>(), 0);
+  int checked = 0;
+  double previous = 0;
+  for (const json& sample : run["series"]) {
+    const double at = sample["schedule_s"].get<double>();
+    const int running = sample["total"]["running"].get<int>();
+    const double since = previous;
+    previous = at;
+    if (at > 104) continue;
+    const bool nearBatch = std::fabs(std::fmod(at + 2, 15.0) - 2) < 2 && at < 48;
+    if (!nearBatch) {
+      EXPECT_EQ(running, at < 45 ? 3 * (static_cast<int>(at) / 15 + 1) : 10) << at;
+    }
+    if (since >= 47) {
+      EXPECT_NEAR(sample["total"]["rps"].get<double>(), 10 * perVuser, 2 * perVuser) << at;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 1);
+}
+
+TEST(HttpRun, PauseHoldsTheLoopsAndResumeRestartsThem) {
+  TargetServer server;
+  auto cli = startCli({kData + "/http_run_then_wait.xml", "--http", server.url("/ok"), "--think-ms", "10"});
+  ASSERT_TRUE(eventually([&] { return server.total() >= 10; }, 10s)) << cli->output();
+  ASSERT_TRUE(cli->send("p\n"));
+  const long paused = cli->waitFor("onSchedulerPaused", 10s);
+  ASSERT_GE(paused, 0) << cli->output();
+  const Clock::time_point pausedSeen = cli->lines()[static_cast<std::size_t>(paused)].at;
+  // Watch a quiet spell: nothing may arrive while paused.
+  std::this_thread::sleep_until(pausedSeen + 400ms);
+  const std::size_t held = server.total();
+  for (const auto& hit : server.hits()) EXPECT_LT(secondsBetween(pausedSeen, hit.at), 0.02) << "a request while paused";
+  ASSERT_TRUE(cli->send("r\n"));
+  EXPECT_TRUE(eventually([&] { return server.total() >= held + 10; }, 10s)) << cli->output();
+  ASSERT_TRUE(cli->send("s\n"));
+  EXPECT_EQ(cli->wait(20s), 3) << cli->output();
+  EXPECT_LE(server.peakInProgress("/ok"), 2);  // one request at a time per vuser
+}
+
+TEST(HttpRun, GroupStartsAfterTheOtherCompletedItsIterations) {
+  TargetServer server;
+  TempFiles files;
+  auto cli = startCli({kData + "/http_groups_until_complete.xml", "--vusers", "3", "--iterations", "4", "--think-ms",
+                       "5", "--group-http", "g1=" + server.url("/g1"), "--group-http", "g2=" + server.url("/g2"),
+                       "--out", files.path("run.json")});
+  ASSERT_EQ(cli->wait(30s), 0) << cli->output();
+  EXPECT_EQ(server.count("/g1"), 12u);
+  EXPECT_EQ(server.count("/g2"), 12u);
+  Clock::time_point lastG1 = Clock::time_point::min(), firstG2 = Clock::time_point::max();
+  for (const auto& hit : server.hits()) {
+    if (hit.path == "/g1") lastG1 = std::max(lastG1, hit.at);
+    if (hit.path == "/g2") firstG2 = std::min(firstG2, hit.at);
+  }
+  EXPECT_LT(lastG1, firstG2);
+  const std::string out = cli->output();
+  EXPECT_LT(out.find("g1         groupFinishedRunning"), out.find("g2         runAllGroupVusers"));
+  EXPECT_THAT(out, HasSubstr("groupAllVusersInit"));
+  const json run = readJson(files.path("run.json"));
+  EXPECT_EQ(run["groups"][0]["requests"].get<int>(), 12);
+  EXPECT_EQ(run["groups"][1]["requests"].get<int>(), 12);
+  EXPECT_EQ(run["groups"][0]["init"]["ok"].get<int>(), 3);
+}
+
+TEST(HttpRun, ServerErrorsAndStallsFailAThreshold) {
+  TargetServer server;
+  TempFiles files;
+  auto cli = startCli({kData + "/http_two_groups_short.xml", "--speed", "2", "--think-ms", "10", "--timeout-ms", "200",
+                       "--group-http", "g1=" + server.url("/fail"), "--group-http",
+                       "g2=" + server.url("/slow?ms=3000"), "--threshold", "g1:errors<1%", "--threshold",
+                       "requests>0", "--out", files.path("run.json"), "--out-csv", files.path("series.csv")});
+  EXPECT_EQ(cli->wait(30s), 6) << cli->output();
+  const std::string out = cli->output();
+  EXPECT_THAT(out, testing::ContainsRegex("threshold g1:errors<1% +errors = 100.00% +FAILED"));
+  EXPECT_THAT(out, testing::ContainsRegex("threshold requests>0 +requests = [0-9]+ +passed"));
+  EXPECT_THAT(out, HasSubstr("a threshold failed"));
+  const json run = readJson(files.path("run.json"));
+  const json& g1 = run["groups"][0];
+  const json& g2 = run["groups"][1];
+  // Every request fails: g1's with a 500 (or, on a slow machine, past the timeout), g2's past it.
+  EXPECT_GT(g1["errors"]["http"].get<int>(), 0);
+  EXPECT_EQ(g1["status_codes"]["500"], g1["errors"]["http"]);
+  EXPECT_EQ(g1["errors"]["total"], g1["requests"]);
+  EXPECT_GE(g2["errors"]["timeout"].get<int>(), 2);
+  EXPECT_EQ(g2["errors"]["total"], g2["requests"]);
+  EXPECT_EQ(g2["errors"]["http"].get<int>(), 0);
+  EXPECT_EQ(run["exit_code"].get<int>(), 6);
+  EXPECT_FALSE(run["thresholds"][0]["passed"].get<bool>());
+  std::ifstream csv(files.path("series.csv"));
+  std::string header;
+  std::getline(csv, header);
+  EXPECT_EQ(header, "time_s,schedule_s,group,running,requests_per_s,errors_per_s,p95_ms");
+}
+
+int closedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);  // nothing listens there now
+  return ntohs(address.sin_port);
+}
+
+TEST(HttpRun, RefusedConnectionGivesInitErrorsAndEnds) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+  auto cli = startCli({kData + "/http_run_short.xml", "--speed", "4", "--http", url});
+  EXPECT_EQ(cli->wait(30s), 7) << cli->output();
+  const std::string out = cli->output();
+  EXPECT_THAT(out, HasSubstr("scenario: a vuser could not connect to " + url));
+  EXPECT_THAT(out, HasSubstr("init errors: scenario: 2 of 2 vusers could not connect to " + url));
+  EXPECT_THAT(out, HasSubstr("qvschedule: no vuser could connect to " + url));
+  EXPECT_THAT(out, HasSubstr("ended-init-failed"));
+}
+
+TEST(HttpRun, BadInputIsRefusedBeforeAnythingStarts) {
+  TempFiles files;
+  const std::string ok = "http://127.0.0.1:9/";
+  const std::string groups = kData + "/http_two_groups_short.xml";
+  struct Row {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Row& row : std::vector<Row>{
+           {{"--http", "http://[::1/"}, "--http \"http://[::1/\": "},
+           {{"--http", "ftp://127.0.0.1/"}, "the scheme must be http or https"},
+           {{groups, "--http", ok, "--group-http", "g9=" + ok}, "has no group \"g9\""},
+           {{groups, "--group-http", "g1=" + ok}, "no URL for g2"},
+           {{"--http", ok, "--body-file", files.path("missing")}, "cannot read the file"},
+           {{"--http", ok, "--threshold", "p95<<3"}, "--threshold \"p95<<3\": the value must be a number"},
+           {{groups, "--http", ok, "--threshold", "g7:p95<1s"}, "has no group \"g7\""},
+           {{"--http", ok, "--header", "NoColon"}, "a header is \"Name: value\""},
+           {{"--threshold", "p95<1s"}, "need --http or --group-http"},
+           {{"--http", ok, "--out", files.path("no/such/dir/run.json")}, "cannot write"}}) {
+    auto cli = startCli(row.args);
+    EXPECT_EQ(cli->wait(20s), 2) << row.message;
+    const std::string out = cli->output();
+    EXPECT_THAT(out, HasSubstr(row.message));
+    EXPECT_THAT(out, testing::Not(HasSubstr(" call "))) << row.message;
+  }
+}
+
+}  // namespace
