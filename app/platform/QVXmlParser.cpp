@@ -4,6 +4,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,6 +18,8 @@ namespace {
 constexpr char kNamespaceSeparator = '\x01';
 // Text is handed to expat in pieces of at most this size (its length argument is an int).
 constexpr std::size_t kChunk = std::size_t{1} << 30;
+// Reserved before parsing, so that huge input does not reserve huge memory before it is read.
+constexpr std::size_t kReservedNodesAtMost = std::size_t{1} << 20;
 
 bool isSpaceOnly(const std::string& text, std::size_t from) {
   for (std::size_t i = from; i < text.size(); ++i) {
@@ -91,7 +94,7 @@ bool TreeBuilder::parse(const char* data, std::size_t size) {
     return false;
   }
   // About one node per 16 bytes of text is typical; more makes the array grow as usual.
-  tree_.nodes.reserve(size / 16);
+  tree_.nodes.reserve(std::min<std::size_t>(size / 16, kReservedNodesAtMost));
   parser_.reset(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
   if (!parser_) throw std::bad_alloc();
   XML_SetReturnNSTriplet(parser_.get(), 1);
