@@ -1,5 +1,6 @@
 // Loading scheduler definitions (tests/data/*.xml and generated texts) into a root runner: what is
 // refused with which message, and what the built runners look like.
+#include "HostileInputSupport.h"
 #include "QVGroupActionRunnerFinishedEventDef.h"
 #include "QVGroupContext.h"
 #include "QVGroupRunner.h"
@@ -13,6 +14,7 @@
 #include "QVScheduleServices.h"
 #include "QVSchedulerFacade.h"
 #include "QVTestSupport.h"
+#include "QVXmlDom.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -135,7 +137,9 @@ void expectRefused(const std::vector<RefusedDefinition>& cases) {
 
 TEST(DefinitionLoading, DefinitionNotFoundIsRefusedWithoutMessage) {
   for (const char* file :
-       {"no_matching_scheduler.xml", "malformed.xml", "does_not_exist.xml", "missing_scheduler_type.xml"}) {
+       {"no_matching_scheduler.xml", "malformed.xml", "does_not_exist.xml", "missing_scheduler_type.xml",
+        // Unprefixed names select elements in no namespace only.
+        "default_namespace.xml", "undeclared_prefix.xml"}) {
     SCOPED_TRACE(file);
     ScopedMemoryLog log;
     LoadedDefinition loaded;
@@ -253,6 +257,10 @@ TEST(DefinitionLoading, ScheduleBodyMessages) {
       {"until_complete_run_indefinitely.xml", {}},
       {"unknown_action.xml", {"Unknown action runner name: runAll"}},
       {"comment_among_actions.xml", {"Unknown action runner name: #comment"}},
+      // A processing instruction is a child node named after its target.
+      {"pi_among_actions.xml", {"Unknown action runner name: Jump"}},
+      {"pi_first_in_until_complete.xml", {"Unknown action runner name: note"}},
+      {"prefixed_action.xml", {"Unknown action runner name: q:StopAll"}},
       {"init_all_in_dynamic.xml", {"Unknown action runner name: InitAll"}},
       {"batch_missing.xml", {batch}},
       {"batch_without_interval.xml", {batch}},
@@ -278,7 +286,8 @@ TEST(DefinitionLoading, ScenarioScheduleActionsAreNumberedAndChained) {
   EXPECT_EQ(scenario.getServices(), &loaded.services);
   ASSERT_NE(scenario.getContext(), nullptr);
   EXPECT_EQ(scenario.getContext()->runMode, CQVVusersServices::RUN_INDEFINITELY);
-  // "5 vusers", " 20" and "+12" read as numbers; "RunIndefinitely" adds nothing; "RunFor" -5 is 0.
+  // "5 vusers", " 20" and "+12" read as numbers; "RunIndefinitely" adds nothing; "RunFor" -5 is 0;
+  // processing instructions outside the actions are ignored.
   EXPECT_THAT(
       describeActions(scenario),
       ElementsAre("1 InitAll", "2 Duration @ 30 sec [after 1]", "3 Run @ 5 vusers [after 2]", "4 RunAll @ [after 3]",
@@ -363,6 +372,85 @@ TEST(DefinitionLoading, GroupStartConditions) {
   ASSERT_TRUE(loaded.loadFile("groups_init_all_capitalized_true.xml"));
   ASSERT_EQ(loaded.runners().size(), 1u);
   EXPECT_THAT(describeActions(*loaded.runners()[0]), ElementsAre("1 RunAll @"));
+}
+
+// A definition that would run, made not well-formed in each way a lenient parser lets through:
+// refused like a document that did not load, without a message of the loader's.
+TEST(DefinitionLoading, MalformedDefinitionsAreRefusedWithoutMessage) {
+  const auto definition = [](const std::string& note, const std::string& before = "",
+                             const std::string& after = "") {
+    return before + "<?xml version=\"1.0\"?><LoadTest>" + note +
+           "<Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+           "<SchedulerType>Global</SchedulerType><Global><Scheduling><DynamicScheduling><RunAll/><StopAll/>"
+           "</DynamicScheduling></Scheduling></Global></Manual></Scheduler></LoadTest>" +
+           after;
+  };
+  ScopedMemoryLog log;
+  LoadedDefinition loaded;
+  ASSERT_TRUE(loaded.loadString(definition("<Note>fine &amp; &#x41;</Note><!-- fine -->")));
+  const std::string malformed[] = {
+      definition("", "", "<LoadTest/>"),
+      definition("", "", "text"),
+      definition("<Note>&undefined;</Note>"),
+      definition("<Note>fish & chips</Note>"),
+      definition("<Note a='x<y'/>"),
+      definition("<Note a='1' a='2'/>"),
+      definition("<Note>\x01</Note>"),
+      definition("<Note>&#xZZ;</Note>"),
+      definition("<!-- a -- b -->"),
+      definition("", "\n"),
+      definition("<p:Note/>"),
+      definition("<Note>\xff</Note>"),
+  };
+  for (const std::string& xml : malformed) {
+    SCOPED_TRACE(xml.substr(0, 60));
+    EXPECT_FALSE(loaded.loadString(xml));
+    EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
+  }
+  EXPECT_THAT(errors(log), IsEmpty());
+}
+
+// Shapes that used to crash a load or take minutes: each is decided in linear time, without
+// recursion on depth or path length (on a 256 KB stack), and under a generous time bound.
+TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
+  const auto definition = [](const std::string& type, const std::string& schedulers = "", const char* id = "1") {
+    return "<LoadTest><Schedulers><CurrentSchedulerId>" + std::string(id) + "</CurrentSchedulerId></Schedulers>" +
+           schedulers + "<Scheduler ID=\"" + id + "\"><Manual><SchedulerType>" + type +
+           "</SchedulerType><Global><Scheduling><DynamicScheduling><RunAll/></DynamicScheduling></Scheduling>"
+           "</Global></Manual></Scheduler></LoadTest>";
+  };
+  // Evaluated as XPath over this small document, the expression takes many seconds.
+  std::string expression = "//*";
+  for (int i = 0; i < 8; ++i) expression = "//*[count(" + expression + ")>0]";
+  std::string steps = "Global";
+  for (int i = 0; i < 100000; ++i) steps += "/Global";
+  std::string schedulers;
+  for (int i = 0; i < 60000; ++i) schedulers += "<Scheduler ID=\"s" + std::to_string(i) + "\"><Manual/></Scheduler>";
+  struct Case {
+    const char* what;
+    std::string xml;
+    bool accepted;
+    std::vector<std::string> errors;
+  };
+  const std::string missingType = std::string(kMissingNode) + "SchedulerType";
+  const std::vector<Case> cases = {
+      {"type text at the nesting limit", definition(nestedIn(QVXmlDocument::kMaxDepth - 5, "Global")), true, {}},
+      {"type text 200,000 levels deep", definition(nestedIn(200000, "Global")), false, {}},
+      {"1,000,000 levels", nestedIn(1000000, ""), false, {}},
+      {"type text as a path of 100,000 steps", definition(steps), false, {missingType}},
+      {"type text as a nested expression", definition(expression), false, {missingType}},
+      {"60,000 schedulers before the current one", definition("Global", schedulers, "last"), true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedMemoryLog log(false, false);  // errors still reach the sink
+    LoadedDefinition loaded;
+    bool accepted = !c.accepted;
+    const double seconds = secondsTaken([&] { runOnSmallStack([&] { accepted = loaded.loadString(c.xml); }); });
+    EXPECT_EQ(accepted, c.accepted);
+    EXPECT_EQ(errors(log), c.errors);
+    EXPECT_LT(seconds, 10.0);
+  }
 }
 
 TEST(DefinitionLoading, LongChainOfGroupReferences) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -123,8 +124,17 @@ TEST(XmlReaderTest, LoadXmlReportsParserErrorCode) {
   ASSERT_NE(parserCode, 0);
 
   CXmlReader reader;
+  EXPECT_EQ(reader.GetParseError().code, 0);
   EXPECT_FALSE(reader.LoadXML(TestOsStr(malformed)));
   expectError(reader, "CXmlReader::Init Xml parse error code", static_cast<int>(parserCode));
+  // The parser's own account stays available, with the position.
+  const QVXmlParseError error = reader.GetParseError();
+  EXPECT_EQ(error.code, parserCode);
+  EXPECT_EQ(error.reason, "mismatched tag");
+  EXPECT_EQ(error.line, 1u);
+  EXPECT_EQ(error.column, 25u);
+  ASSERT_TRUE(reader.LoadXML(TestOsStr(kDefinition)));
+  EXPECT_EQ(reader.GetParseError().code, 0);
 
   // Empty text fails to parse as well.
   CXmlReader emptyReader;
@@ -183,34 +193,37 @@ TEST(XmlReaderTest, SetDocumentTakesAnotherDocument) {
   }
 }
 
-// Definition paths made of child steps are walked directly; the node found must be the one the
-// XPath expression selects (first in document order), also when the first candidate parent has
-// no match, when names repeat, and when comments, text and other elements sit in between.
-TEST(XmlReaderTest, ChildStepPathsSelectWhatXPathSelects) {
-  const char* documents[] = {
-      "<A><Batch><Interval>1</Interval></Batch><Batch><Count>2</Count></Batch></A>",
-      "<A><Batch><Count>1</Count><Count>2</Count></Batch><Batch><Count>3</Count></Batch></A>",
-      "<A> text <!-- c --><Other><Count>9</Count></Other><Batch> <!-- x --> <Count>4</Count></Batch></A>",
-      "<A><Batch/><batch><Count>5</Count></batch><Batch><Interval>6</Interval><Count>7</Count></Batch></A>",
-      "<A><Count>8</Count></A>",
-      "<A><Batch><Batch><Count>10</Count></Batch></Batch><Batch><Count>11</Count></Batch></A>",
-  };
+// Definition paths made of child steps select the first match in document order, also when the
+// first candidate parent has no match, when names repeat, and when comments, text and other
+// elements sit in between ("-": nothing selected).
+TEST(XmlReaderTest, ChildStepPathsSelectTheFirstMatchInDocumentOrder) {
   const char* paths[] = {"./Batch/Count", "./Batch/Interval", "Batch/Count", "Batch/Batch/Count", "Count"};
-  for (const char* text : documents) {
+  struct Case {
+    const char* document;
+    std::vector<std::string> expected;  // one per path
+  };
+  const Case cases[] = {
+      {"<A><Batch><Interval>1</Interval></Batch><Batch><Count>2</Count></Batch></A>", {"2", "1", "2", "-", "-"}},
+      {"<A><Batch><Count>1</Count><Count>2</Count></Batch><Batch><Count>3</Count></Batch></A>",
+       {"1", "-", "1", "-", "-"}},
+      {"<A> text <!-- c --><Other><Count>9</Count></Other><Batch> <!-- x --> <Count>4</Count></Batch></A>",
+       {"4", "-", "4", "-", "-"}},
+      {"<A><Batch/><batch><Count>5</Count></batch><Batch><Interval>6</Interval><Count>7</Count></Batch></A>",
+       {"7", "6", "7", "-", "-"}},
+      {"<A><Count>8</Count></A>", {"-", "-", "-", "-", "8"}},
+      {"<A><Batch><Batch><Count>10</Count></Batch></Batch><Batch><Count>11</Count></Batch></A>",
+       {"11", "-", "11", "10", "-"}},
+  };
+  for (const Case& c : cases) {
     QVXmlDocument document;
     bool loaded = false;
-    ASSERT_EQ(document.loadXML(text, loaded), S_OK);
-    ASSERT_TRUE(loaded) << text;
-    const QVXmlNode root = document.documentElement();
+    ASSERT_EQ(document.loadXML(c.document, loaded), S_OK);
+    ASSERT_TRUE(loaded) << c.document;
+    std::vector<std::string> selected;
     for (const char* path : paths) {
-      QVXmlNode expected;
-      const bool expectFound = root.selectSingleNode(path, expected) == S_OK && !expected.isNull();
       QVXmlNode found;
-      const bool isFound = QVSelectDefinitionNode(root, path, found);
-      ASSERT_EQ(isFound, expectFound) << text << " " << path;
-      if (isFound) {
-        EXPECT_EQ(found.text(), expected.text()) << text << " " << path;  // values are unique
-      }
+      selected.push_back(QVSelectDefinitionNode(document.documentElement(), path, found) ? found.text() : "-");
     }
+    EXPECT_EQ(selected, c.expected) << c.document;
   }
 }

@@ -1,237 +1,190 @@
 #include "QVXmlDom.h"
 
+#include "QVXmlTree.h"
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-
-#include <pugixml.hpp>
-
 #include <new>
-#include <string>
+#include <string_view>
 #include <utility>
-
-struct QVXmlDocumentState {
-  pugi::xml_document document;
-  // The text a document parsed in place was read from: its nodes point into it.
-  std::string text;
-};
 
 namespace {
 
-constexpr unsigned int kParseOptions = pugi::parse_default | pugi::parse_comments;
-
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string trimmed(const std::string& value) {
+std::string trimmed(std::string_view value) {
   std::size_t begin = 0;
   std::size_t end = value.size();
-  while (begin < end && isXmlSpace(value[begin])) {
-    ++begin;
-  }
-  while (end > begin && isXmlSpace(value[end - 1])) {
-    --end;
-  }
-  return value.substr(begin, end - begin);
+  while (begin < end && isXmlSpace(value[begin])) ++begin;
+  while (end > begin && isXmlSpace(value[end - 1])) --end;
+  return std::string(value.substr(begin, end - begin));
 }
 
-void appendDescendantText(const pugi::xml_node& node, std::string& out) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    switch (child.type()) {
-      case pugi::node_pcdata:
-      case pugi::node_cdata:
-        out += child.value();
-        break;
-      case pugi::node_element:
-        appendDescendantText(child, out);
-        break;
-      default:
-        break;
-    }
+// Reads the whole file into `text`; 0, or the errno of the failed call.
+int readFile(const std::string& path, std::string& text) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) return errno;
+  constexpr std::size_t kPiece = 64 * 1024;
+  for (;;) {
+    const std::size_t used = text.size();
+    text.resize(used + kPiece);
+    const std::size_t read = std::fread(&text[used], 1, kPiece, file.get());
+    text.resize(used + read);
+    if (read < kPiece) break;
   }
-}
-
-// Evaluates `xpath` against `context` into a node set in document order. Returns E_INVALIDARG
-// when the expression does not compile or does not give a node set.
-HRESULT evaluate(const pugi::xml_node& context, const std::string& xpath, pugi::xpath_node_set& out) {
-  try {
-    pugi::xpath_query query(xpath.c_str());
-    out = query.evaluate_node_set(context);
-  } catch (const pugi::xpath_exception&) {
-    return E_INVALIDARG;
-  }
-  out.sort();
-  return S_OK;
+  return std::ferror(file.get()) ? (errno != 0 ? errno : EIO) : 0;
 }
 
 }  // namespace
 
 // ---- QVXmlNode ----
 
-QVXmlNode::QVXmlNode() : node_(nullptr) {}
+QVXmlNode::QVXmlNode() : index_(kQVXmlNoNode) {}
 
-QVXmlNode::QVXmlNode(std::shared_ptr<const QVXmlDocumentState> document, pugi::xml_node_struct* node)
-    : document_(node != nullptr ? std::move(document) : nullptr), node_(node) {}
+QVXmlNode::QVXmlNode(std::shared_ptr<const QVXmlTree> tree, std::uint32_t index)
+    : tree_(index != kQVXmlNoNode ? std::move(tree) : nullptr), index_(index) {}
 
-pugi::xml_node_struct* QVXmlNode::checkedNode() const {
-  if (node_ == nullptr) {
+const QVXmlTree& QVXmlNode::checkedTree() const {
+  if (tree_ == nullptr) {
     throw _com_error(E_POINTER);
   }
-  return node_;
+  return *tree_;
 }
 
-HRESULT QVXmlNode::selectSingleNode(const std::string& xpath, QVXmlNode& out) const {
-  const pugi::xml_node context(checkedNode());
+HRESULT QVXmlNode::selectSingleNode(const std::string& path, QVXmlNode& out) const {
+  const QVXmlTree& tree = checkedTree();
   out = QVXmlNode();
-  pugi::xpath_node_set matches;
-  const HRESULT hr = evaluate(context, xpath, matches);
-  if (FAILED(hr)) {
-    return hr;
+  if (QVIsPlainXmlName(path)) {  // the common case, one child step: no path to parse
+    out = childElement(path);
+    return out.isNull() ? S_FALSE : S_OK;
   }
-  for (const pugi::xpath_node& match : matches) {
-    if (match.node()) {
-      out = QVXmlNode(document_, match.node().internal_object());
-      return S_OK;
-    }
+  std::uint32_t found = kQVXmlNoNode;
+  if (!QVSelectXmlNodes(tree, index_, path, [&found](std::uint32_t node) {
+        found = node;
+        return false;
+      })) {
+    return E_INVALIDARG;
   }
-  return S_FALSE;
+  out = QVXmlNode(tree_, found);
+  return found == kQVXmlNoNode ? S_FALSE : S_OK;
 }
 
-std::vector<QVXmlNode> QVXmlNode::selectNodes(const std::string& xpath, HRESULT* result) const {
-  const pugi::xml_node context(checkedNode());
+std::vector<QVXmlNode> QVXmlNode::selectNodes(const std::string& path, HRESULT* result) const {
+  const QVXmlTree& tree = checkedTree();
   std::vector<QVXmlNode> nodes;
-  pugi::xpath_node_set matches;
-  HRESULT hr = evaluate(context, xpath, matches);
-  if (SUCCEEDED(hr)) {
-    for (const pugi::xpath_node& match : matches) {
-      if (match.node()) {
-        nodes.push_back(QVXmlNode(document_, match.node().internal_object()));
-      }
-    }
-    hr = nodes.empty() ? S_FALSE : S_OK;
-  }
+  const bool valid = QVSelectXmlNodes(tree, index_, path, [&](std::uint32_t node) {
+    nodes.push_back(QVXmlNode(tree_, node));
+    return true;
+  });
   if (result != nullptr) {
-    *result = hr;
+    *result = !valid ? E_INVALIDARG : nodes.empty() ? S_FALSE : S_OK;
   }
   return nodes;
 }
 
 std::string QVXmlNode::nodeName() const {
-  const pugi::xml_node node(checkedNode());
-  switch (node.type()) {
-    case pugi::node_pcdata:
+  const QVXmlTree& tree = checkedTree();
+  const QVXmlTreeNode& node = tree.nodes[index_];
+  switch (node.kind) {
+    case QVXmlKind::Text:
       return "#text";
-    case pugi::node_cdata:
+    case QVXmlKind::CData:
       return "#cdata-section";
-    case pugi::node_comment:
+    case QVXmlKind::Comment:
       return "#comment";
-    case pugi::node_document:
-      return "#document";
-    default:
-      return node.name();
+    case QVXmlKind::Element:
+    case QVXmlKind::ProcessingInstruction:
+      break;
   }
+  return tree.names[node.name];
 }
 
 std::string QVXmlNode::text() const {
-  const pugi::xml_node node(checkedNode());
-  switch (node.type()) {
-    case pugi::node_element:
-    case pugi::node_document: {
-      std::string content;
-      appendDescendantText(node, content);
-      return trimmed(content);
-    }
-    default:
-      return trimmed(node.value());
+  const QVXmlTree& tree = checkedTree();
+  const QVXmlTreeNode& node = tree.nodes[index_];
+  switch (node.kind) {
+    case QVXmlKind::Element:
+    case QVXmlKind::Text:
+    case QVXmlKind::CData:
+      return trimmed(tree.textOf(node));
+    case QVXmlKind::Comment:
+    case QVXmlKind::ProcessingInstruction:
+      break;
   }
+  return trimmed(tree.valueOf(node.valueBegin, node.valueEnd));
 }
 
-QVXmlNode QVXmlNode::firstChild() const {
-  const pugi::xml_node node(checkedNode());
-  return QVXmlNode(document_, node.first_child().internal_object());
-}
+unsigned long QVXmlNode::line() const { return checkedTree().nodes[index_].line; }
 
-namespace {
+unsigned long QVXmlNode::column() const { return checkedTree().nodes[index_].column; }
 
-// The first element named `name` from `node` on, along its siblings.
-pugi::xml_node elementFrom(pugi::xml_node node, const char* name) {
-  for (; node; node = node.next_sibling()) {
-    if (node.type() == pugi::node_element && std::strcmp(node.name(), name) == 0) return node;
-  }
-  return pugi::xml_node();
-}
-
-}  // namespace
-
-QVXmlNode QVXmlNode::childElement(const char* name) const {
-  const pugi::xml_node found = elementFrom(pugi::xml_node(checkedNode()).first_child(), name);
-  return found ? QVXmlNode(document_, found.internal_object()) : QVXmlNode();
-}
-
-QVXmlNode QVXmlNode::nextSiblingElement(const char* name) const {
-  const pugi::xml_node found = elementFrom(pugi::xml_node(checkedNode()).next_sibling(), name);
-  return found ? QVXmlNode(document_, found.internal_object()) : QVXmlNode();
-}
+QVXmlNode QVXmlNode::firstChild() const { return QVXmlNode(tree_, checkedTree().nodes[index_].firstChild); }
 
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
-  const pugi::xml_node node(checkedNode());
+  const QVXmlTree& tree = checkedTree();
   std::vector<QVXmlNode> children;
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    children.push_back(QVXmlNode(document_, child.internal_object()));
+  for (std::uint32_t child = tree.nodes[index_].firstChild; child != kQVXmlNoNode;
+       child = tree.nodes[child].nextSibling) {
+    children.push_back(QVXmlNode(tree_, child));
   }
   return children;
 }
 
+QVXmlNode QVXmlNode::elementFrom(std::uint32_t node, const std::string& name) const {
+  const QVXmlTree& tree = *tree_;
+  const std::uint32_t nameId = tree.findName(name);
+  if (nameId == kQVXmlNoNode) return QVXmlNode();
+  for (; node != kQVXmlNoNode; node = tree.nodes[node].nextSibling) {
+    if (tree.isPlainElement(node, nameId)) return QVXmlNode(tree_, node);
+  }
+  return QVXmlNode();
+}
+
+QVXmlNode QVXmlNode::childElement(const std::string& name) const {
+  return elementFrom(checkedTree().nodes[index_].firstChild, name);
+}
+
+QVXmlNode QVXmlNode::nextSiblingElement(const std::string& name) const {
+  return elementFrom(checkedTree().nodes[index_].nextSibling, name);
+}
+
 // ---- QVXmlDocument ----
 
-QVXmlDocument::QVXmlDocument() : state_(std::make_shared<QVXmlDocumentState>()), parseErrorCode_(0) {}
+QVXmlDocument::QVXmlDocument() : tree_(std::make_shared<QVXmlTree>()) {}
 
 // Every load parses into a fresh tree, so nodes handed out earlier keep the tree they came from.
-template <typename Parse>
-HRESULT QVXmlDocument::parseWith(Parse parse, bool& success) {
-  std::shared_ptr<QVXmlDocumentState> state;
+// A failed parse may leave part of a tree behind; it is not kept.
+HRESULT QVXmlDocument::parse(const char* data, std::size_t size, bool& success) {
   try {
-    state = std::make_shared<QVXmlDocumentState>();
+    auto tree = std::make_shared<QVXmlTree>();
+    success = QVParseXmlTree(data, size, *tree, parseError_);
+    tree_ = success ? std::move(tree) : std::make_shared<QVXmlTree>();
   } catch (const std::bad_alloc&) {
     success = false;
     return E_OUTOFMEMORY;
   }
-  const pugi::xml_parse_result result = parse(*state);
-  if (result) {
-    parseErrorCode_ = 0;
-    success = true;
-  } else {
-    // A failed parse may leave part of a tree behind; it is not kept.
-    state->document.reset();
-    parseErrorCode_ = static_cast<long>(result.status);
-    success = false;
-  }
-  state_ = std::move(state);
   return S_OK;
 }
 
 HRESULT QVXmlDocument::load(const std::string& path, bool& success) {
-  return parseWith(
-      [&path](QVXmlDocumentState& state) { return state.document.load_file(path.c_str(), kParseOptions); }, success);
+  std::string text;
+  int error = 0;
+  try {
+    error = readFile(path, text);
+  } catch (const std::bad_alloc&) {
+    success = false;
+    return E_OUTOFMEMORY;
+  }
+  if (error != 0) {
+    tree_ = std::make_shared<QVXmlTree>();
+    parseError_ = QVXmlParseError{kErrorUnreadable, "cannot read the file: " + std::string(std::strerror(error)), 0, 0};
+    success = false;
+    return S_OK;
+  }
+  return parse(text.data(), text.size(), success);
 }
 
-HRESULT QVXmlDocument::loadXML(const std::string& text, bool& success) {
-  return parseWith(
-      [&text](QVXmlDocumentState& state) {
-        return state.document.load_buffer(text.data(), text.size(), kParseOptions);
-      },
-      success);
-}
+HRESULT QVXmlDocument::loadXML(const std::string& text, bool& success) { return parse(text.data(), text.size(), success); }
 
-HRESULT QVXmlDocument::loadXML(std::string&& text, bool& success) {
-  // The document keeps the text and parses it in place: no second copy of a large definition.
-  return parseWith(
-      [&text](QVXmlDocumentState& state) {
-        state.text = std::move(text);
-        return state.document.load_buffer_inplace(state.text.data(), state.text.size(), kParseOptions);
-      },
-      success);
-}
-
-QVXmlNode QVXmlDocument::documentElement() const {
-  return QVXmlNode(state_, state_->document.document_element().internal_object());
-}
-
-long QVXmlDocument::parseErrorCode() const { return parseErrorCode_; }
+QVXmlNode QVXmlDocument::documentElement() const { return QVXmlNode(tree_, tree_->nodes.empty() ? kQVXmlNoNode : 0); }

@@ -78,11 +78,12 @@ bool CQVLoadTestSchedulerRunnerBuilder::build(CQVLoadTestSchedulerRunner& root, 
   if (!QVSelectDefinitionNode(manual, "SchedulerType", typeNode)) {
     return false;
   }
-  // The type text names the child of "Manual" that holds the body. A text the DOM refuses as a
-  // path (empty, or not an element name) is reported like a missing child.
+  // The type text names the child of "Manual" that holds the body; it is looked up as a name and
+  // never evaluated. A text that is no element name (empty, holding a space or a path) names no
+  // child and is reported like a missing one.
   const std::string type = typeNode.text();
-  QVXmlNode body;
-  if (!QVSelectDefinitionNode(manual, type, body)) {
+  const QVXmlNode body = manual.childElement(type);
+  if (body.isNull()) {
     QVScheduleLog().logErrorFormatted("Error occured while parsing scheduler's XML - Missing node: %_1_s", __LINE__,
                                       qvSourceFile, {"SchedulerType"});
     return false;

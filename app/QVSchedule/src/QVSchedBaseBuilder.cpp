@@ -15,7 +15,6 @@
 
 #include <climits>
 #include <string>
-#include <vector>
 
 QV_SOURCE_FILE("QVSchedBaseBuilder.cpp");
 
@@ -42,63 +41,8 @@ int QVReadDefinitionNumber(const std::string& text) {
   return static_cast<int>(value);
 }
 
-namespace {
-
-// A path that is one element name (no axis, predicate, prefix or operator): it selects the first
-// child element of that name, which is found without compiling an XPath expression.
-bool isPlainElementName(const std::string& path) {
-  if (path.empty()) return false;
-  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-  if (!isLetter(path[0])) return false;
-  for (char c : path) {
-    if (!isLetter(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-// Splits "a/b/c" (optionally "./a/b/c") into plain element names; false for any other path.
-bool splitChildPath(const std::string& path, std::vector<std::string>& steps) {
-  std::size_t start = path.compare(0, 2, "./") == 0 ? 2 : 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', start);
-    steps.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-    if (!isPlainElementName(steps.back())) return false;
-    if (slash == std::string::npos) return true;
-    start = slash + 1;
-  }
-}
-
-// The first match of the child steps from `step` on, in document order: the children named by
-// each step are tried in order, depth first.
-bool selectChildSteps(const QVXmlNode& node, const std::vector<std::string>& steps, std::size_t step,
-                      QVXmlNode& out) {
-  const char* name = steps[step].c_str();
-  for (QVXmlNode child = node.childElement(name); !child.isNull(); child = child.nextSiblingElement(name)) {
-    if (step + 1 == steps.size()) {
-      out = child;
-      return true;
-    }
-    if (selectChildSteps(child, steps, step + 1, out)) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out) {
-  out = QVXmlNode();
-  if (isPlainElementName(path)) {
-    out = parent.childElement(path.c_str());
-    return !out.isNull();
-  }
-  // Child steps only ("./Batch/Count"): walked directly, without compiling an XPath expression.
-  std::vector<std::string> steps;
-  if (splitChildPath(path, steps)) return selectChildSteps(parent, steps, 0, out);
-  return parent.selectSingleNode(path, out) == S_OK && !out.isNull();
+  return parent.selectSingleNode(path, out) == S_OK;
 }
 
 namespace {

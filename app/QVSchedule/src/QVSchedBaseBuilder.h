@@ -23,9 +23,8 @@ class CQVScheduleServices;
 // clamped to the int range.
 int QVReadDefinitionNumber(const std::string& text);
 
-// The first node, in document order, that the XPath expression `path` selects under `parent`
-// (for a plain element name: the first child element of that name); false when nothing matches
-// or the DOM refuses the path.
+// The first node, in document order, that the path `path` (a child name, or child steps such as
+// "./Batch/Count"; QVXmlNode::selectSingleNode) selects under `parent`; false when nothing matches.
 bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out);
 
 class CQVSchedBaseBuilder {

@@ -110,7 +110,7 @@ bool CXmlReader::GetNode(OsStr path, QVXmlNode& out) {
     setErrorFormatted(-2, "CXmlReader::%s Bad parameter", "GetNode");
     return false;
   }
-  // The selection's result code is not examined: no match and a bad expression both leave
+  // The selection's result code is not examined: no match and a path of another form both leave
   // `out` null.
   documentElement.selectSingleNode(xpath, out);
   return !out.isNull();

@@ -30,10 +30,14 @@ class CXmlReader : public CWBXmlErrorHandler {
   // element of an earlier load, if any, stays in place.
   bool Init(bool success);
 
-  // Selects the first node matching the XPath expression `path` relative to the root element.
-  // True exactly when a node was found; no match and an invalid expression both give false
-  // without touching the error record.
+  // Selects the first node matching the path expression `path` (the forms of
+  // QVXmlNode::selectSingleNode) relative to the root element. True exactly when a node was found;
+  // no match and a path of another form both give false without touching the error record.
   bool GetNode(OsStr path, QVXmlNode& out);
+
+  // Why the last load did not parse: the parser's code, its description and the position (code 0
+  // after a successful load, or when no document was loaded).
+  QVXmlParseError GetParseError() const { return document ? document->parseError() : QVXmlParseError(); }
 
  protected:
   // Records a failed platform call: the result code's message, code -1.

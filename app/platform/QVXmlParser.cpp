@@ -1,0 +1,313 @@
+// Builds a QVXmlTree from text with expat's namespace-aware parser. Open elements are kept on a
+// heap stack, never on the call stack. Handlers catch everything: no exception crosses expat.
+#include "QVXmlTree.h"
+
+#include <expat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+namespace {
+
+// Separates namespace name, local name and prefix in the names expat reports. U+0001 is no XML
+// 1.0 character, so it occurs in no name and no namespace name.
+constexpr char kNamespaceSeparator = '\x01';
+// Text is handed to expat in pieces of at most this size (its length argument is an int).
+constexpr std::size_t kChunk = std::size_t{1} << 30;
+// Reserved before parsing, so that huge input does not reserve huge memory before it is read.
+constexpr std::size_t kReservedNodesAtMost = std::size_t{1} << 20;
+
+bool isSpaceOnly(const std::string& text, std::size_t from) {
+  for (std::size_t i = from; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  }
+  return true;
+}
+
+struct ParserDeleter {
+  void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
+class TreeBuilder {
+ public:
+  TreeBuilder(QVXmlTree& tree, QVXmlParseError& error) : tree_(tree), error_(error) {}
+
+  bool parse(const char* data, std::size_t size);
+
+ private:
+  struct OpenElement {
+    std::uint32_t node;
+    std::uint32_t lastChild;
+  };
+  struct PendingText {
+    bool open = false;
+    bool cdata = false;
+    std::uint32_t begin = 0;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+  };
+
+  void installHandlers();
+  // Runs `step` unless the parse was stopped; a failed allocation stops it.
+  template <typename Step>
+  static void guarded(void* self, Step step);
+  void stop(long code, std::string reason);
+  void stopForMemory() noexcept;
+  void recordParserError();
+
+  void startElement(const XML_Char* name, const XML_Char** attributes);
+  void endElement();
+  void characters(const XML_Char* chars, int length);
+  void startCdata();
+  void endCdata();
+  void comment(const XML_Char* data);
+  void processingInstruction(const XML_Char* target, const XML_Char* data);
+
+  void openText(bool cdata);
+  void flushText();
+  std::uint32_t addNode(QVXmlKind kind, std::uint32_t line, std::uint32_t column);
+  std::uint32_t intern(const char* name, std::size_t length);
+  // Interns an expat name ("uri SEP local SEP prefix", "uri SEP local" or "local") as the
+  // qualified name; tells whether it has a namespace.
+  std::uint32_t internQualified(const XML_Char* name, bool& inNamespace);
+  std::uint32_t appendValue(const char* value);
+  std::uint32_t line() const { return static_cast<std::uint32_t>(XML_GetCurrentLineNumber(parser_.get())); }
+  std::uint32_t column() const { return static_cast<std::uint32_t>(XML_GetCurrentColumnNumber(parser_.get()) + 1); }
+
+  QVXmlTree& tree_;
+  QVXmlParseError& error_;
+  std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
+  std::vector<OpenElement> open_;
+  PendingText pending_;
+  std::string scratch_;
+  bool stopped_ = false;
+};
+
+bool TreeBuilder::parse(const char* data, std::size_t size) {
+  if (size >= UINT32_MAX) {
+    error_ = QVXmlParseError{QVXmlDocument::kErrorTooLarge, "document of 4 GiB or more", 0, 0};
+    return false;
+  }
+  // About one node per 16 bytes of text is typical; more makes the array grow as usual.
+  tree_.nodes.reserve(std::min<std::size_t>(size / 16, kReservedNodesAtMost));
+  parser_.reset(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
+  if (!parser_) throw std::bad_alloc();
+  XML_SetReturnNSTriplet(parser_.get(), 1);
+  installHandlers();
+  std::size_t done = 0;
+  do {
+    const std::size_t length = size - done < kChunk ? size - done : kChunk;
+    const bool last = done + length == size;
+    if (XML_Parse(parser_.get(), data + done, static_cast<int>(length), last) != XML_STATUS_OK) {
+      if (!stopped_) recordParserError();
+      return false;
+    }
+    done += length;
+  } while (done < size);
+  return true;
+}
+
+void TreeBuilder::installHandlers() {
+  XML_Parser p = parser_.get();
+  XML_SetUserData(p, this);
+  XML_SetElementHandler(
+      p,
+      [](void* self, const XML_Char* name, const XML_Char** attributes) {
+        guarded(self, [&](TreeBuilder& b) { b.startElement(name, attributes); });
+      },
+      [](void* self, const XML_Char*) { guarded(self, [](TreeBuilder& b) { b.endElement(); }); });
+  XML_SetCharacterDataHandler(p, [](void* self, const XML_Char* chars, int length) {
+    guarded(self, [&](TreeBuilder& b) { b.characters(chars, length); });
+  });
+  XML_SetCdataSectionHandler(
+      p, [](void* self) { guarded(self, [](TreeBuilder& b) { b.startCdata(); }); },
+      [](void* self) { guarded(self, [](TreeBuilder& b) { b.endCdata(); }); });
+  XML_SetCommentHandler(p, [](void* self, const XML_Char* data) {
+    guarded(self, [&](TreeBuilder& b) { b.comment(data); });
+  });
+  XML_SetProcessingInstructionHandler(p, [](void* self, const XML_Char* target, const XML_Char* data) {
+    guarded(self, [&](TreeBuilder& b) { b.processingInstruction(target, data); });
+  });
+  // Called before anything inside the declaration is read: its internal subset (entity
+  // declarations among it) is never processed, and no external subset is ever asked for.
+  XML_SetStartDoctypeDeclHandler(p, [](void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    guarded(self, [](TreeBuilder& b) {
+      b.stop(QVXmlDocument::kErrorDocumentType, "document type declarations are not accepted");
+    });
+  });
+}
+
+template <typename Step>
+void TreeBuilder::guarded(void* self, Step step) {
+  TreeBuilder& builder = *static_cast<TreeBuilder*>(self);
+  if (builder.stopped_) return;
+  try {
+    step(builder);
+  } catch (...) {  // only allocations can fail here
+    builder.stopForMemory();
+  }
+}
+
+void TreeBuilder::stop(long code, std::string reason) {
+  error_ = QVXmlParseError{code, std::move(reason), line(), column()};
+  stopped_ = true;
+  XML_StopParser(parser_.get(), XML_FALSE);
+}
+
+void TreeBuilder::stopForMemory() noexcept {
+  stopped_ = true;
+  XML_StopParser(parser_.get(), XML_FALSE);
+  error_.code = XML_ERROR_NO_MEMORY;
+  error_.line = line();
+  error_.column = column();
+  try {
+    error_.reason = XML_ErrorString(XML_ERROR_NO_MEMORY);
+  } catch (...) {
+    error_.reason.clear();
+  }
+}
+
+void TreeBuilder::recordParserError() {
+  const XML_Error code = XML_GetErrorCode(parser_.get());
+  const XML_LChar* reason = XML_ErrorString(code);
+  error_ = QVXmlParseError{static_cast<long>(code), reason != nullptr ? reason : "", line(), column()};
+}
+
+void TreeBuilder::startElement(const XML_Char* name, const XML_Char** attributes) {
+  flushText();
+  if (open_.size() >= QVXmlDocument::kMaxDepth) {
+    stop(QVXmlDocument::kErrorTooDeep,
+         "elements nested deeper than " + std::to_string(QVXmlDocument::kMaxDepth) + " levels");
+    return;
+  }
+  const std::uint32_t index = addNode(QVXmlKind::Element, line(), column());
+  QVXmlTreeNode& node = tree_.nodes[index];
+  node.name = internQualified(name, node.inNamespace);
+  node.valueBegin = static_cast<std::uint32_t>(tree_.text.size());
+  node.firstAttribute = static_cast<std::uint32_t>(tree_.attributes.size());
+  for (const XML_Char** attribute = attributes; attribute[0] != nullptr; attribute += 2) {
+    bool inNamespace = false;
+    QVXmlTreeAttribute stored;
+    stored.name = internQualified(attribute[0], inNamespace);
+    stored.valueBegin = appendValue(attribute[1]);
+    stored.valueEnd = static_cast<std::uint32_t>(tree_.values.size());
+    tree_.attributes.push_back(stored);
+  }
+  tree_.nodes[index].attributeCount = static_cast<std::uint32_t>(tree_.attributes.size()) - node.firstAttribute;
+  open_.push_back(OpenElement{index, kQVXmlNoNode});
+}
+
+void TreeBuilder::endElement() {
+  flushText();
+  tree_.nodes[open_.back().node].valueEnd = static_cast<std::uint32_t>(tree_.text.size());
+  open_.pop_back();
+}
+
+void TreeBuilder::characters(const XML_Char* chars, int length) {
+  if (open_.empty()) return;
+  if (!pending_.open) openText(false);
+  tree_.text.append(chars, static_cast<std::size_t>(length));
+}
+
+void TreeBuilder::startCdata() {
+  flushText();
+  openText(true);
+}
+
+void TreeBuilder::endCdata() { flushText(); }
+
+void TreeBuilder::comment(const XML_Char* data) {
+  if (open_.empty()) return;  // comments before or after the root element are not kept
+  flushText();
+  const std::uint32_t index = addNode(QVXmlKind::Comment, line(), column());
+  tree_.nodes[index].valueBegin = appendValue(data);
+  tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.values.size());
+}
+
+void TreeBuilder::processingInstruction(const XML_Char* target, const XML_Char* data) {
+  if (open_.empty()) return;  // as comments
+  flushText();
+  const std::uint32_t index = addNode(QVXmlKind::ProcessingInstruction, line(), column());
+  tree_.nodes[index].name = intern(target, std::strlen(target));
+  tree_.nodes[index].valueBegin = appendValue(data);
+  tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.values.size());
+}
+
+void TreeBuilder::openText(bool cdata) {
+  pending_ = PendingText{true, cdata, static_cast<std::uint32_t>(tree_.text.size()), line(), column()};
+}
+
+// Ends the text or CDATA run in progress: a node, unless it is text of white space only.
+void TreeBuilder::flushText() {
+  if (!pending_.open) return;
+  pending_.open = false;
+  if (!pending_.cdata && isSpaceOnly(tree_.text, pending_.begin)) {
+    tree_.text.resize(pending_.begin);
+    return;
+  }
+  const std::uint32_t index =
+      addNode(pending_.cdata ? QVXmlKind::CData : QVXmlKind::Text, pending_.line, pending_.column);
+  tree_.nodes[index].valueBegin = pending_.begin;
+  tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.text.size());
+}
+
+// A new node, last child of the innermost open element (or the root element).
+std::uint32_t TreeBuilder::addNode(QVXmlKind kind, std::uint32_t line, std::uint32_t column) {
+  const auto index = static_cast<std::uint32_t>(tree_.nodes.size());
+  QVXmlTreeNode node;
+  node.kind = kind;
+  node.line = line;
+  node.column = column;
+  if (!open_.empty()) {
+    OpenElement& parent = open_.back();
+    node.parent = parent.node;
+    if (parent.lastChild == kQVXmlNoNode) {
+      tree_.nodes[parent.node].firstChild = index;
+    } else {
+      tree_.nodes[parent.lastChild].nextSibling = index;
+    }
+    parent.lastChild = index;
+  }
+  tree_.nodes.push_back(node);
+  return index;
+}
+
+std::uint32_t TreeBuilder::intern(const char* name, std::size_t length) {
+  const std::string_view view(name, length);
+  const auto found = tree_.nameIds.find(view);
+  if (found != tree_.nameIds.end()) return found->second;
+  const auto id = static_cast<std::uint32_t>(tree_.names.size());
+  tree_.names.emplace_back(view);
+  tree_.nameIds.emplace(tree_.names.back(), id);
+  return id;
+}
+
+std::uint32_t TreeBuilder::internQualified(const XML_Char* name, bool& inNamespace) {
+  const char* local = std::strchr(name, kNamespaceSeparator);
+  inNamespace = local != nullptr;
+  if (local == nullptr) return intern(name, std::strlen(name));
+  ++local;
+  const char* prefix = std::strchr(local, kNamespaceSeparator);
+  if (prefix == nullptr) return intern(local, std::strlen(local));
+  scratch_.assign(prefix + 1).append(1, ':').append(local, static_cast<std::size_t>(prefix - local));
+  return intern(scratch_.data(), scratch_.size());
+}
+
+std::uint32_t TreeBuilder::appendValue(const char* value) {
+  const auto begin = static_cast<std::uint32_t>(tree_.values.size());
+  tree_.values.append(value);
+  return begin;
+}
+
+}  // namespace
+
+bool QVParseXmlTree(const char* data, std::size_t size, QVXmlTree& tree, QVXmlParseError& error) {
+  error = QVXmlParseError();
+  TreeBuilder builder(tree, error);
+  return builder.parse(data, size);
+}

@@ -1,0 +1,213 @@
+// The path expressions of QVXmlNode::selectSingleNode: parsed in one pass over the text into a
+// list of steps, evaluated by walks over the tree's arrays. Nothing here recurses on the depth of
+// the tree or the length of a path; a predicate's path has no predicate of its own, so an
+// evaluation nests one other at most.
+#include "QVXmlTree.h"
+
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+using ValueSet = std::unordered_set<std::string_view>;
+
+struct Step {
+  std::string_view name;
+  // A predicate [@attribute=valuePath]: empty attribute for none.
+  std::string_view attribute;
+  std::vector<std::string_view> valuePath;  // the names of an absolute path of child steps
+};
+
+struct Path {
+  bool absolute = false;
+  std::vector<Step> steps;
+};
+
+bool isNameStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+// Reads a name without prefix at `pos`; empty when there is none.
+std::string_view readName(std::string_view text, std::size_t& pos) {
+  const std::size_t begin = pos;
+  if (pos < text.size() && isNameStart(text[pos])) {
+    while (pos < text.size() && isNameChar(text[pos])) ++pos;
+  }
+  return text.substr(begin, pos - begin);
+}
+
+// "//A/B/C" into its names.
+bool parseAbsoluteNames(std::string_view text, std::vector<std::string_view>& names) {
+  if (text.substr(0, 2) != "//") return false;
+  std::size_t pos = 2;
+  for (;;) {
+    names.push_back(readName(text, pos));
+    if (names.back().empty()) return false;
+    if (pos == text.size()) return true;
+    if (text[pos++] != '/') return false;
+  }
+}
+
+// "[@Attr=//A/B]" at `pos`, when there is one.
+bool parsePredicate(std::string_view text, std::size_t& pos, Step& step) {
+  if (pos == text.size() || text[pos] != '[') return true;
+  if (text.substr(pos, 2) != "[@") return false;
+  pos += 2;
+  step.attribute = readName(text, pos);
+  if (step.attribute.empty() || pos == text.size() || text[pos] != '=') return false;
+  const std::size_t close = text.find(']', pos);
+  if (close == std::string_view::npos) return false;
+  if (!parseAbsoluteNames(text.substr(pos + 1, close - pos - 1), step.valuePath)) return false;
+  pos = close + 1;
+  return true;
+}
+
+bool parsePath(std::string_view text, Path& path) {
+  std::size_t pos = 0;
+  if (text.substr(0, 2) == "//") {
+    path.absolute = true;
+    pos = 2;
+  } else if (text.substr(0, 2) == "./") {
+    pos = 2;
+  }
+  for (;;) {
+    Step step;
+    step.name = readName(text, pos);
+    if (step.name.empty() || !parsePredicate(text, pos, step)) return false;
+    path.steps.push_back(step);
+    if (pos == text.size()) return true;
+    if (text[pos++] != '/') return false;
+  }
+}
+
+// A parsed path bound to one tree: names resolved to indexes, predicate values gathered.
+class Evaluation {
+ public:
+  Evaluation(const QVXmlTree& tree, const Path& path) : tree_(tree), path_(path) {}
+
+  // False when a name of the path occurs nowhere in the tree: then nothing can match.
+  bool resolve();
+  void selectAbsolute(const std::function<bool(std::uint32_t)>& onMatch) const;
+  void selectRelative(std::uint32_t context, const std::function<bool(std::uint32_t)>& onMatch) const;
+
+ private:
+  struct BoundStep {
+    std::uint32_t name;
+    std::uint32_t attribute;  // kQVXmlNoNode: no predicate
+    ValueSet values;
+  };
+  bool matches(std::uint32_t node, std::size_t step) const;
+  // Whether the ancestors of `node` (at `step`) match the steps before it.
+  bool ancestorsMatch(std::uint32_t node, std::size_t step) const;
+  // The text content of every element the absolute path of `names` selects.
+  bool gatherValues(const std::vector<std::string_view>& names, ValueSet& values) const;
+
+  const QVXmlTree& tree_;
+  const Path& path_;
+  std::vector<BoundStep> steps_;
+};
+
+bool Evaluation::resolve() {
+  for (const Step& step : path_.steps) {
+    BoundStep bound{tree_.findName(step.name), kQVXmlNoNode, {}};
+    if (bound.name == kQVXmlNoNode) return false;
+    if (!step.attribute.empty()) {
+      bound.attribute = tree_.findName(step.attribute);
+      if (bound.attribute == kQVXmlNoNode || !gatherValues(step.valuePath, bound.values)) return false;
+    }
+    steps_.push_back(std::move(bound));
+  }
+  return true;
+}
+
+bool Evaluation::gatherValues(const std::vector<std::string_view>& names, ValueSet& values) const {
+  Path valuePath;
+  valuePath.absolute = true;
+  for (std::string_view name : names) valuePath.steps.push_back(Step{name, {}, {}});
+  Evaluation evaluation(tree_, valuePath);
+  if (!evaluation.resolve()) return false;
+  evaluation.selectAbsolute([&](std::uint32_t node) {
+    values.insert(tree_.textOf(tree_.nodes[node]));
+    return true;
+  });
+  return !values.empty();
+}
+
+bool Evaluation::matches(std::uint32_t node, std::size_t step) const {
+  const BoundStep& bound = steps_[step];
+  if (!tree_.isPlainElement(node, bound.name)) return false;
+  if (bound.attribute == kQVXmlNoNode) return true;
+  const QVXmlTreeNode& element = tree_.nodes[node];
+  for (std::uint32_t i = 0; i < element.attributeCount; ++i) {
+    const QVXmlTreeAttribute& attribute = tree_.attributes[element.firstAttribute + i];
+    if (attribute.name == bound.attribute) {
+      return bound.values.count(tree_.valueOf(attribute.valueBegin, attribute.valueEnd)) != 0;
+    }
+  }
+  return false;
+}
+
+bool Evaluation::ancestorsMatch(std::uint32_t node, std::size_t step) const {
+  while (step > 0) {
+    node = tree_.nodes[node].parent;
+    if (node == kQVXmlNoNode || !matches(node, --step)) return false;
+  }
+  return true;
+}
+
+// Nodes are stored in document order: one pass over the array, each candidate checked upwards.
+void Evaluation::selectAbsolute(const std::function<bool(std::uint32_t)>& onMatch) const {
+  const std::size_t last = steps_.size() - 1;
+  for (std::uint32_t node = 0; node < tree_.nodes.size(); ++node) {
+    if (matches(node, last) && ancestorsMatch(node, last) && !onMatch(node)) return;
+  }
+}
+
+// A walk in document order below `context` that enters only elements matching the step of their
+// level and goes no deeper than the last step.
+void Evaluation::selectRelative(std::uint32_t context, const std::function<bool(std::uint32_t)>& onMatch) const {
+  std::uint32_t node = tree_.nodes[context].firstChild;
+  std::size_t level = 0;  // the step `node` is matched against
+  while (node != kQVXmlNoNode) {
+    const QVXmlTreeNode& current = tree_.nodes[node];
+    if (matches(node, level)) {
+      if (level + 1 == steps_.size()) {
+        if (!onMatch(node)) return;
+      } else if (current.firstChild != kQVXmlNoNode) {
+        node = current.firstChild;
+        ++level;
+        continue;
+      }
+    }
+    while (tree_.nodes[node].nextSibling == kQVXmlNoNode) {
+      if (level == 0) return;
+      node = tree_.nodes[node].parent;
+      --level;
+    }
+    node = tree_.nodes[node].nextSibling;
+  }
+}
+
+}  // namespace
+
+bool QVIsPlainXmlName(std::string_view text) {
+  std::size_t pos = 0;
+  return !readName(text, pos).empty() && pos == text.size();
+}
+
+bool QVSelectXmlNodes(const QVXmlTree& tree, std::uint32_t context, std::string_view path,
+                      const std::function<bool(std::uint32_t)>& onMatch) {
+  Path parsed;
+  if (!parsePath(path, parsed)) return false;
+  Evaluation evaluation(tree, parsed);
+  if (!evaluation.resolve()) return true;
+  if (parsed.absolute) {
+    evaluation.selectAbsolute(onMatch);
+  } else {
+    evaluation.selectRelative(context, onMatch);
+  }
+  return true;
+}
