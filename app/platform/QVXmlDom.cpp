@@ -121,6 +121,60 @@ unsigned long QVXmlNode::column() const { return checkedTree().nodes[index_].col
 
 QVXmlNode QVXmlNode::firstChild() const { return QVXmlNode(tree_, checkedTree().nodes[index_].firstChild); }
 
+QVXmlNode QVXmlNode::nextSibling() const { return QVXmlNode(tree_, checkedTree().nodes[index_].nextSibling); }
+
+QVXmlNode QVXmlNode::parent() const { return QVXmlNode(tree_, checkedTree().nodes[index_].parent); }
+
+bool QVXmlNode::isElement() const { return checkedTree().nodes[index_].kind == QVXmlKind::Element; }
+
+bool QVXmlNode::attribute(const std::string& name, std::string& value) const {
+  const QVXmlTree& tree = checkedTree();
+  const QVXmlTreeNode& node = tree.nodes[index_];
+  const std::uint32_t nameId = tree.findName(name);
+  if (node.kind != QVXmlKind::Element || nameId == kQVXmlNoNode) return false;
+  for (std::uint32_t i = 0; i < node.attributeCount; ++i) {
+    const QVXmlTreeAttribute& attribute = tree.attributes[node.firstAttribute + i];
+    if (attribute.name == nameId) {
+      value.assign(tree.valueOf(attribute.valueBegin, attribute.valueEnd));
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// One step of a location path: the node's name (or kind test) and what tells it from its siblings.
+std::string locationStep(const QVXmlNode& node) {
+  const std::string name = node.nodeName();
+  std::string id;
+  if (node.isElement() && node.attribute("ID", id)) return name + "[@ID=\"" + id + "\"]";
+  std::string step = name;
+  if (name == "#comment") step = "comment()";
+  if (name == "#text" || name == "#cdata-section") step = "text()";
+  if (!node.isElement() && name[0] != '#') return "processing-instruction('" + name + "')";
+  std::size_t index = 0;
+  std::size_t same = 0;
+  const QVXmlNode parent = node.parent();
+  for (QVXmlNode sibling = parent ? parent.firstChild() : node; sibling; sibling = sibling.nextSibling()) {
+    if (sibling.nodeName() != name) continue;
+    ++same;
+    if (sibling == node) index = same;
+  }
+  return same > 1 ? step + "[" + std::to_string(index) + "]" : step;
+}
+
+}  // namespace
+
+std::string QVXmlNode::locationPath() const {
+  checkedTree();
+  std::vector<std::string> steps;
+  for (QVXmlNode node = *this; node; node = node.parent()) steps.push_back(locationStep(node));
+  std::string path;
+  for (auto step = steps.rbegin(); step != steps.rend(); ++step) path += "/" + *step;
+  return path;
+}
+
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
   const QVXmlTree& tree = checkedTree();
   std::vector<QVXmlNode> children;

@@ -47,6 +47,9 @@ class QVXmlNode {
   QVXmlNode();
 
   bool isNull() const { return tree_ == nullptr; }
+  // The same node of the same document (two null handles are equal).
+  bool operator==(const QVXmlNode& other) const { return tree_ == other.tree_ && index_ == other.index_; }
+  bool operator!=(const QVXmlNode& other) const { return !(*this == other); }
   explicit operator bool() const { return tree_ != nullptr; }
 
   // The rest throw _com_error(E_POINTER) when called on a null handle.
@@ -85,6 +88,21 @@ class QVXmlNode {
 
   // First child node of any kind, or a null handle.
   QVXmlNode firstChild() const;
+  // The next sibling node of any kind, or a null handle.
+  QVXmlNode nextSibling() const;
+  // The parent element, or a null handle for the root element.
+  QVXmlNode parent() const;
+  bool isElement() const;
+
+  // The value of the attribute named `name` (qualified name, exact); false when it has none.
+  bool attribute(const std::string& name, std::string& value) const;
+
+  // Where the node is, for messages: the element names from the root down, each with
+  // [@ID="..."] when the element has an ID attribute, else [n] (from 1) when a sibling has the
+  // same name; a last step comment()[n], text()[n] or processing-instruction('target') for the
+  // other kinds of node. For example /LoadTest/Scheduler[@ID="7"]/Manual/Groups/GroupScheduler[2].
+  // Walks up the parents and along the siblings; meant for messages, not for every node.
+  std::string locationPath() const;
 
   // All child nodes in order.
   std::vector<QVXmlNode> childNodes() const;
