@@ -1,11 +1,14 @@
 #include "Chart.h"
 
+#include "Console.h"
+#include "DefinitionSummary.h"
 #include "QVClock.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -51,13 +54,55 @@ double niceStep(double range, int ticks) {
   return 10.0 * power;
 }
 
+// From an hour on, the time axis steps in whole minutes or hours and its labels are times.
+constexpr double kHour = 3600;
+
+double timeStep(double range) {
+  if (range < kHour) return niceStep(range, 10);
+  for (const double step : {600.0, 900.0, 1200.0, 1800.0, 3600.0, 7200.0, 10800.0, 21600.0, 43200.0}) {
+    if (range / step <= 10) return step;
+  }
+  return std::ceil(range / 10 / 86400) * 86400;
+}
+
+// A tick label of the time axis: seconds below an hour, else h:mm:ss (the timeline's format).
+std::string timeLabel(double seconds, double range, double step) {
+  if (range < kHour) return number(seconds, step < 1 ? 1 : 0);
+  std::string text = formatElapsed(static_cast<std::uint64_t>(seconds) * QV_FILE_TIME_UNITS_PER_SECOND);
+  return text.substr(0, text.size() - 4);  // whole minutes: no milliseconds
+}
+
 const char* const kColors[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
 
 }  // namespace
 
+std::vector<SimulatedVusers::Sample> chartChanges(const ChartData& data) {
+  std::vector<SimulatedVusers::Sample> collapsed;  // the last sample of each group at each moment
+  std::map<std::string, std::size_t> lastOfGroup;  // its index in `collapsed`
+  for (const SimulatedVusers::Sample& sample : data.samples) {
+    const auto last = lastOfGroup.find(sample.group);
+    if (last != lastOfGroup.end() && collapsed[last->second].at == sample.at) {
+      collapsed[last->second] = sample;
+      continue;
+    }
+    lastOfGroup[sample.group] = collapsed.size();
+    collapsed.push_back(sample);
+  }
+  std::vector<SimulatedVusers::Sample> changes;
+  std::map<std::string, std::pair<long, long>> counts;  // each group's running and initialized
+  for (const SimulatedVusers::Sample& sample : collapsed) {
+    const std::pair<long, long> now(sample.running, sample.initialized);
+    const auto known = counts.find(sample.group);
+    if (known != counts.end() && known->second == now) continue;
+    counts[sample.group] = now;
+    changes.push_back(sample);
+  }
+  return changes;
+}
+
 void writeChartCsv(std::ostream& out, const ChartData& data) {
   out << "time_s,group,running,initialized\n";
-  for (const SimulatedVusers::Sample& sample : data.samples) {
+  for (const SimulatedVusers::Sample& sample : chartChanges(data)) {
     out << number(secondsOf(data, sample.at), 3) << ',' << escapeCsv(sample.group) << ',' << sample.running << ','
         << sample.initialized << '\n';
   }
@@ -71,7 +116,7 @@ void writeChartSvg(std::ostream& out, const ChartData& data) {
   const double endSeconds = std::max(1.0, secondsOf(data, data.end));
   long maxCount = 1;
   for (const SimulatedVusers::Sample& s : data.samples) maxCount = std::max({maxCount, s.running, s.initialized});
-  const double xStep = niceStep(endSeconds, 10);
+  const double xStep = timeStep(endSeconds);
   const double xMax = std::ceil(endSeconds / xStep) * xStep;
   const double yStep = std::max(1.0, niceStep(static_cast<double>(maxCount), 8));
   const double yMax = std::ceil(static_cast<double>(maxCount) / yStep) * yStep;
@@ -105,8 +150,7 @@ void writeChartSvg(std::ostream& out, const ChartData& data) {
   out << "  </g>\n";
   out << "  <g class=\"x-ticks\" text-anchor=\"middle\">\n";
   for (double t = 0; t <= xMax + 1e-9; t += xStep) {
-    out << "    <text x=\"" << number(x(t), 1) << "\" y=\"" << top + plotH + 18 << "\">" << number(t, xStep < 1 ? 1 : 0)
-        << "</text>\n";
+    out << "    <text x=\"" << number(x(t), 1) << "\" y=\"" << top + plotH + 18 << "\">" << timeLabel(t, xMax, xStep) << "</text>\n";
   }
   out << "  </g>\n";
   out << "  <g class=\"y-ticks\" text-anchor=\"end\">\n";
@@ -115,13 +159,14 @@ void writeChartSvg(std::ostream& out, const ChartData& data) {
   }
   out << "  </g>\n";
   out << "  <text class=\"x-label\" x=\"" << left + plotW / 2 << "\" y=\"" << height - 18
-      << "\" text-anchor=\"middle\">time since start (s)</text>\n";
+      << "\" text-anchor=\"middle\">time since start " << (xMax < kHour ? "(s)" : "(h:mm:ss)") << "</text>\n";
   out << "  <text class=\"y-label\" transform=\"translate(20 " << top + plotH / 2
       << ") rotate(-90)\" text-anchor=\"middle\">vusers</text>\n";
 
   // One series per group: running (solid) and initialized (dashed), as step lines.
   std::map<std::string, std::vector<const SimulatedVusers::Sample*>> byGroup;
-  for (const SimulatedVusers::Sample& s : data.samples) byGroup[s.group].push_back(&s);
+  const std::vector<SimulatedVusers::Sample> changes = chartChanges(data);
+  for (const SimulatedVusers::Sample& s : changes) byGroup[s.group].push_back(&s);
   for (std::size_t i = 0; i < data.groups.size(); ++i) {
     const std::string& group = data.groups[i];
     const char* color = kColors[i % (sizeof kColors / sizeof kColors[0])];
@@ -180,4 +225,50 @@ void writeChartSvg(std::ostream& out, const ChartData& data) {
   out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">initialized</text>\n";
   out << "  </g>\n";
   out << "</svg>\n";
+}
+
+LoadSummary summarizeLoad(const ChartData& data, std::uint64_t schedulerFinishedAt, std::vector<GroupLoad> groups) {
+  LoadSummary summary;
+  summary.duration = data.end > data.origin ? data.end - data.origin : 0;
+  summary.finished = schedulerFinishedAt != 0;
+  summary.schedulerFinished = schedulerFinishedAt > data.origin ? schedulerFinishedAt - data.origin : 0;
+  // Every sample counts, also one that a later sample of the same moment undoes: the timeline
+  // shows that state.
+  std::map<std::string, long> running;
+  long total = 0;
+  for (const SimulatedVusers::Sample& sample : data.samples) {
+    long& current = running[sample.group];
+    total += sample.running - current;
+    current = sample.running;
+    for (GroupLoad& group : groups) {
+      if (group.name == sample.group) group.peakRunning = std::max(group.peakRunning, sample.running);
+    }
+    if (total > summary.peakRunning) {
+      summary.peakRunning = total;
+      summary.peakAt = sample.at > data.origin ? sample.at - data.origin : 0;
+    }
+  }
+  summary.groups = std::move(groups);
+  return summary;
+}
+
+std::string formatLoadSummary(const LoadSummary& summary) {
+  std::ostringstream out;
+  out << "load: " << formatElapsed(summary.duration);
+  if (summary.finished && summary.schedulerFinished < summary.duration) {
+    out << " (the scheduler finished after " << formatElapsed(summary.schedulerFinished)
+        << "; vusers running until complete went on)";
+  }
+  out << "; peak " << summary.peakRunning << " vusers running";
+  if (summary.peakRunning > 0) out << " at " << formatElapsed(summary.peakAt);
+  char line[160];
+  std::snprintf(line, sizeof line, "  %-16s %12s %10s %8s", "group", "peak running", "asks for", "pool");
+  out << "\n" << line;
+  for (const GroupLoad& group : summary.groups) {
+    const std::string asks = group.asksFor == ActionSummary::kAll ? "all" : std::to_string(group.asksFor);
+    std::snprintf(line, sizeof line, "  %-16s %12ld %10s %8ld", group.name.c_str(), group.peakRunning, asks.c_str(),
+                  group.pool);
+    out << "\n" << line << (group.asksFor != ActionSummary::kAll && group.asksFor > group.pool ? "  more than its pool" : "");
+  }
+  return out.str();
 }

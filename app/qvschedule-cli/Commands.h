@@ -19,20 +19,24 @@ struct RunOptions {
   bool logLines = false;  // print the library's test-log lines
   Format format = Format::Text;
   HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
+  bool strict = false;  // warnings about the definition refuse it
 };
 
 struct PreviewOptions {
   std::string definition;
   std::string svgPath;
   std::string csvPath;
+  std::string jsonPath;  // the timeline, the series and the summary as one JSON document
   PoolOptions pools;
   bool logLines = false;
   Format format = Format::Text;
+  bool strict = false;
 };
 
 struct CheckOptions {
   std::string definition;
   Format format = Format::Text;
+  bool strict = false;
 };
 
 int commandRun(const RunOptions& options);
