@@ -59,7 +59,7 @@ const std::vector<CheckCase> kCases = {
        "  expected: an action element; every child of DynamicScheduling (and the first of RunUntilComplete) is read as an action, so comments and text belong elsewhere\n",
        ""},
       {{"check", "duplicate_group_names.xml"}, 0,
-       "duplicate_group_names.xml:22:11: warning: group name \"a\" is used again (first on line 11): both groups are built, and only the first one's StartAfterGroup is checked\n"
+       "duplicate_group_names.xml:22:11: warning: group name \"a\" is used by an earlier group too: both groups are built, and only the first one's StartAfterGroup is checked\n"
        "  at:       /LoadTest/Scheduler[@ID=\"1\"]/Manual/Groups/GroupScheduler[2]/GroupName\n"
        "  found:    \"a\"\n"
        "  expected: a name of its own for every group\n",

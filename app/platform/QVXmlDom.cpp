@@ -83,7 +83,9 @@ std::vector<QVXmlNode> QVXmlNode::selectNodes(const std::string& path, HRESULT* 
   return nodes;
 }
 
-std::string QVXmlNode::nodeName() const {
+std::string QVXmlNode::nodeName() const { return std::string(nodeNameView()); }
+
+std::string_view QVXmlNode::nodeNameView() const {
   const QVXmlTree& tree = checkedTree();
   const QVXmlTreeNode& node = tree.nodes[index_];
   switch (node.kind) {
@@ -122,6 +124,22 @@ unsigned long QVXmlNode::column() const { return checkedTree().nodes[index_].col
 QVXmlNode QVXmlNode::firstChild() const { return QVXmlNode(tree_, checkedTree().nodes[index_].firstChild); }
 
 QVXmlNode QVXmlNode::nextSibling() const { return QVXmlNode(tree_, checkedTree().nodes[index_].nextSibling); }
+
+namespace {
+
+bool moveTo(std::uint32_t target, std::uint32_t& index) {
+  if (target == kQVXmlNoNode) return false;
+  index = target;
+  return true;
+}
+
+}  // namespace
+
+bool QVXmlNode::toFirstChild() { return moveTo(checkedTree().nodes[index_].firstChild, index_); }
+
+bool QVXmlNode::toNextSibling() { return moveTo(checkedTree().nodes[index_].nextSibling, index_); }
+
+bool QVXmlNode::toParent() { return moveTo(checkedTree().nodes[index_].parent, index_); }
 
 QVXmlNode QVXmlNode::parent() const { return QVXmlNode(tree_, checkedTree().nodes[index_].parent); }
 

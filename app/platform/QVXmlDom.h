@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct QVXmlTree;
@@ -76,6 +77,8 @@ class QVXmlNode {
   // An element's qualified name (prefix:local) or a processing instruction's target; "#text",
   // "#cdata-section", "#comment" for the other kinds of node.
   std::string nodeName() const;
+  // The same without a copy: valid as long as a handle of the document lives.
+  std::string_view nodeNameView() const;
 
   // Text content with leading and trailing white space removed: for an element, all of its
   // descendant text and CDATA joined in document order (comments and processing instructions
@@ -90,6 +93,11 @@ class QVXmlNode {
   QVXmlNode firstChild() const;
   // The next sibling node of any kind, or a null handle.
   QVXmlNode nextSibling() const;
+  // Move this handle to its first child, next sibling or parent, without copying it (a walk
+  // that visits many nodes); false, and the handle stays where it is, when there is none.
+  bool toFirstChild();
+  bool toNextSibling();
+  bool toParent();
   // The parent element, or a null handle for the root element.
   QVXmlNode parent() const;
   bool isElement() const;

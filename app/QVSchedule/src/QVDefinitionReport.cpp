@@ -136,10 +136,12 @@ std::string QVExpectedNumber(const std::string& elementName) {
 int QVReadNumberElement(const QVXmlNode& element, QVNumberUse use) {
   const std::string text = element.text();
   const QVDefinitionNumber number = QVParseDefinitionNumber(text);
+  const bool refusal = use == QVNumberUse::Positive && number.value <= 0;  // reported by the caller
+  const bool replaced = number.value < 0 && !number.clamped;
+  if (refusal || (number.digits && !number.clamped && !number.trailing && !replaced)) return number.value;
   const std::string name = element.nodeName();
   const std::string expected = QVExpectedNumber(name);
   const std::string read = std::to_string(number.value);
-  if (use == QVNumberUse::Positive && number.value <= 0) return number.value;  // a refusal
   if (!number.digits) {
     QVDefinitionWarning(element, name + (text.empty() ? " is empty" : " " + quoted(text) + " is not a number") +
                                      " and is read as 0",
@@ -151,7 +153,7 @@ int QVReadNumberElement(const QVXmlNode& element, QVNumberUse use) {
                         name + " " + quoted(text) + " is read as " + read + " (the text after the number is ignored)",
                         text, expected);
   }
-  if (number.value < 0 && !number.clamped) {
+  if (replaced) {
     const std::string meaning = use == QVNumberUse::Wait ? "no wait" : "0 seconds";
     QVDefinitionWarning(element, name + " " + read + " is below 0 and means " + meaning, text, expected);
   }

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
-#include <set>
+#include <string_view>
+#include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -19,16 +21,27 @@ enum class Content {
 };
 
 struct Rule {
+  Rule(Content content, std::vector<std::string> children, std::vector<std::string> firstOf, std::string repeatable)
+      : content(content), children(std::move(children)), firstOf(std::move(firstOf)), repeatable(std::move(repeatable)) {}
+
   Content content;
   std::vector<std::string> children;  // Elements: the children read
   // Children of which only the first present in this order is read.
   std::vector<std::string> firstOf;
   // A child that may come more than once, every one read.
   std::string repeatable;
+
+  // The same by the children's rules, filled once the table is made, for the check's comparisons.
+  std::vector<const struct Rule*> childRules;
+  std::vector<const struct Rule*> firstOfRules;
+  const struct Rule* repeatableRule = nullptr;
+  bool action = false;  // its element is an action
 };
 
-const std::map<std::string, Rule>& rules() {
-  static const std::map<std::string, Rule> table = {
+using RuleTable = std::map<std::string, Rule, std::less<>>;
+
+RuleTable makeRules() {
+  RuleTable table = {
       {"Manual", {Content::Elements, {"SchedulerType", "Global", "Groups"}, {}, ""}},
       {"Global", {Content::Elements, {"Scheduling"}, {}, ""}},
       {"Groups", {Content::Elements, {"InitAllBeforeStart", "GroupScheduler"}, {}, "GroupScheduler"}},
@@ -72,16 +85,32 @@ const std::map<std::string, Rule>& rules() {
       {"TotalVusersNumber", {Content::Text, {}, {}, ""}},
       {"RunFor", {Content::Text, {}, {}, ""}},
   };
+  const auto ruleOfName = [&table](const std::string& name) { return &table.at(name); };
+  for (auto& entry : table) {
+    Rule& rule = entry.second;
+    for (const std::string& child : rule.children) rule.childRules.push_back(ruleOfName(child));
+    for (const std::string& child : rule.firstOf) rule.firstOfRules.push_back(ruleOfName(child));
+    if (!rule.repeatable.empty()) rule.repeatableRule = ruleOfName(rule.repeatable);
+    rule.action = std::find(QVActionNames().begin(), QVActionNames().end(), entry.first) != QVActionNames().end();
+  }
   return table;
 }
 
-const Rule* ruleOf(const std::string& name) {
+const RuleTable& rules() {
+  static const RuleTable table = makeRules();
+  return table;
+}
+
+const Rule* ruleOf(std::string_view name) {
   const auto found = rules().find(name);
   return found == rules().end() ? nullptr : &found->second;
 }
 
-bool contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
+// The position of `rule` in `rules`, or rules.size().
+std::size_t indexOf(const std::vector<const Rule*>& rules, const Rule* rule) {
+  std::size_t i = 0;
+  while (i < rules.size() && rules[i] != rule) ++i;
+  return i;
 }
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
@@ -111,15 +140,6 @@ std::string didYouMean(const std::string& found, const std::vector<std::string>&
   return near.empty() ? std::string() : "; did you mean " + near + "?";
 }
 
-// The element children of `node`, in document order.
-std::vector<QVXmlNode> elementChildren(const QVXmlNode& node) {
-  std::vector<QVXmlNode> children;
-  for (QVXmlNode child = node.firstChild(); child; child = child.nextSibling()) {
-    if (child.isElement()) children.push_back(child);
-  }
-  return children;
-}
-
 void warnUnknown(const QVXmlNode& child, const std::string& name, const std::string& parent, const Rule& rule) {
   if (rule.content == Content::Text || rule.content == Content::Nothing) {
     QVDefinitionWarning(child, "element " + name + " inside " + parent + " is not part of the format", "",
@@ -131,52 +151,154 @@ void warnUnknown(const QVXmlNode& child, const std::string& name, const std::str
   QVDefinitionWarning(child, what, "", parent + " holds " + QVListOfNames(rule.children) + didYouMean(name, rule.children));
 }
 
-// Checks the children of an element that holds elements; answers those to check in turn.
-void checkElements(const QVXmlNode& node, const std::string& name, const Rule& rule, const std::string& type,
-                   std::vector<QVXmlNode>& next) {
-  const std::vector<QVXmlNode> children = elementChildren(node);
-  std::set<std::string> present;
-  for (const QVXmlNode& child : children) present.insert(child.nodeName());
-  std::set<std::string> seen;
-  for (const QVXmlNode& child : children) {
-    const std::string childName = child.nodeName();
-    if (!contains(rule.children, childName)) {
-      warnUnknown(child, childName, name, rule);
-      continue;
+// The rules have at most this many children.
+constexpr std::size_t kMaxChildren = 8;
+
+// The rule of each name of one document, looked up once per name: a document's names are
+// interned, so the address of a name's text tells it.
+class RuleCache {
+ public:
+  const Rule* operator()(std::string_view name) {
+    // Open addressing over a few slots; a definition has few distinct names, more than the
+    // slots only in a document made to have them, which then just looks them up each time.
+    std::size_t slot = (reinterpret_cast<std::uintptr_t>(name.data()) >> 3) % kSlots;
+    for (std::size_t probe = 0; probe < kSlots; ++probe, slot = (slot + 1) % kSlots) {
+      Slot& entry = slots_[slot];
+      if (entry.key == name.data()) return entry.rule;
+      if (entry.key == nullptr) {
+        entry = Slot{name.data(), ruleOf(name)};
+        return entry.rule;
+      }
     }
-    if (!seen.insert(childName).second && childName != rule.repeatable) {
-      QVDefinitionWarning(child, "a second " + childName + " in " + name + " is not read: only the first is");
-      continue;
+    return ruleOf(name);
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 128;
+  struct Slot {
+    const char* key = nullptr;
+    const Rule* rule = nullptr;
+  };
+  Slot slots_[kSlots];
+};
+
+// An element whose children are being checked: its rule and what its children tell so far.
+struct Frame {
+  std::string_view name;
+  const Rule* rule = nullptr;
+  bool seen[kMaxChildren] = {};
+  const Rule* firstPresent = nullptr;  // the alternative (firstOf) read, when there is one
+  bool bodies = false;                 // Manual whose SchedulerType names Global or Groups
+  bool firstNodeSeen = false;          // its first child node went by (RunUntilComplete)
+};
+
+// The check of one definition: a walk in document order with one handle moved from node to node
+// (no handle is copied per node) and a frame per level, since it visits every element.
+class VocabularyCheck {
+ public:
+  explicit VocabularyCheck(const std::string& type) : type_(type) { frames_.reserve(16); }
+  void run(const QVXmlNode& manual);
+
+ private:
+  void enter(const QVXmlNode& element, const Rule* rule);
+  // Warns about a child that is not read; true when it is read and its own children are checked.
+  bool isRead(Frame& frame, const QVXmlNode& child, const Rule* childRule);
+  bool isReadElement(Frame& frame, const QVXmlNode& child, const Rule* childRule);
+
+  const std::string& type_;
+  RuleCache rules_;
+  std::vector<Frame> frames_;
+};
+
+void VocabularyCheck::run(const QVXmlNode& manual) {
+  QVXmlNode cursor = manual;
+  enter(cursor, rules_(cursor.nodeNameView()));
+  if (!cursor.toFirstChild()) return;
+  for (;;) {
+    const Rule* rule = cursor.isElement() ? rules_(cursor.nodeNameView()) : nullptr;
+    if (isRead(frames_.back(), cursor, rule)) {
+      enter(cursor, rule);
+      if (cursor.toFirstChild()) continue;
+      frames_.pop_back();
     }
-    const auto first = std::find_if(rule.firstOf.begin(), rule.firstOf.end(),
-                                    [&](const std::string& alternative) { return present.count(alternative) != 0; });
-    if (contains(rule.firstOf, childName) && *first != childName) {
-      QVDefinitionWarning(child, childName + " in " + name + " is not read: " + *first + " is taken first", "",
-                          QVListOfNames(rule.firstOf) + " (the first present is read)");
-      continue;
+    while (!cursor.toNextSibling()) {
+      cursor.toParent();
+      frames_.pop_back();
+      if (frames_.empty()) return;  // back at Manual
     }
-    if (name == "Manual" && (type == "Global" || type == "Groups") && (childName == "Global" || childName == "Groups") &&
-        childName != type) {
-      QVDefinitionWarning(child, childName + " is not read: SchedulerType is " + type);
-      continue;
-    }
-    next.push_back(child);
   }
 }
 
-void checkActions(const QVXmlNode& node, const Rule& rule, std::vector<QVXmlNode>& next) {
-  bool first = true;
-  for (QVXmlNode child = node.firstChild(); child; child = child.nextSibling()) {
-    const bool read = rule.content == Content::Actions || first;
-    first = false;
-    if (!child.isElement()) continue;
-    const std::string name = child.nodeName();
-    if (!read) {
-      QVDefinitionWarning(child, "only the first child of RunUntilComplete is read: " + name + " is not");
-    } else if (contains(QVActionNames(), name)) {
-      next.push_back(child);
+void VocabularyCheck::enter(const QVXmlNode& element, const Rule* rule) {
+  Frame frame;
+  frame.name = element.nodeNameView();
+  frame.rule = rule;
+  if (rule && !rule->firstOfRules.empty()) {
+    bool present[kMaxChildren] = {};
+    QVXmlNode child = element;
+    for (bool more = child.toFirstChild(); more; more = child.toNextSibling()) {
+      if (!child.isElement()) continue;
+      const std::size_t i = indexOf(rule->childRules, rules_(child.nodeNameView()));
+      if (i < rule->childRules.size()) present[i] = true;
+    }
+    for (const Rule* alternative : rule->firstOfRules) {
+      if (!frame.firstPresent && present[indexOf(rule->childRules, alternative)]) frame.firstPresent = alternative;
     }
   }
+  static const Rule* const manual = ruleOf("Manual");
+  frame.bodies = rule == manual && (type_ == "Global" || type_ == "Groups");
+  frames_.push_back(frame);
+}
+
+bool VocabularyCheck::isRead(Frame& frame, const QVXmlNode& child, const Rule* childRule) {
+  const bool first = !frame.firstNodeSeen;
+  frame.firstNodeSeen = true;
+  if (!frame.rule || !child.isElement()) return false;
+  switch (frame.rule->content) {
+    case Content::Elements:
+      return isReadElement(frame, child, childRule);
+    case Content::Actions:
+      return childRule && childRule->action;
+    case Content::FirstAction:
+      if (!first) {
+        QVDefinitionWarning(child, "only the first child of RunUntilComplete is read: " + child.nodeName() + " is not");
+      }
+      return first && childRule && childRule->action;
+    case Content::Text:
+    case Content::Nothing:
+      warnUnknown(child, child.nodeName(), std::string(frame.name), *frame.rule);
+      return false;
+  }
+  return false;
+}
+
+bool VocabularyCheck::isReadElement(Frame& frame, const QVXmlNode& child, const Rule* childRule) {
+  static const Rule* const global = ruleOf("Global");
+  static const Rule* const groups = ruleOf("Groups");
+  const Rule& rule = *frame.rule;
+  const std::size_t i = indexOf(rule.childRules, childRule);
+  if (i == rule.childRules.size()) {
+    warnUnknown(child, child.nodeName(), std::string(frame.name), rule);
+    return false;
+  }
+  const auto parent = [&frame] { return std::string(frame.name); };
+  const bool again = frame.seen[i];
+  frame.seen[i] = true;
+  if (again && childRule != rule.repeatableRule) {
+    QVDefinitionWarning(child, "a second " + child.nodeName() + " in " + parent() + " is not read: only the first is");
+    return false;
+  }
+  if (indexOf(rule.firstOfRules, childRule) < rule.firstOfRules.size() && childRule != frame.firstPresent) {
+    const std::string taken = rule.firstOf[indexOf(rule.firstOfRules, frame.firstPresent)];
+    QVDefinitionWarning(child, child.nodeName() + " in " + parent() + " is not read: " + taken + " is taken first", "",
+                        QVListOfNames(rule.firstOf) + " (the first present is read)");
+    return false;
+  }
+  if (frame.bodies && (childRule == global || childRule == groups) && child.nodeNameView() != type_) {
+    QVDefinitionWarning(child, child.nodeName() + " is not read: SchedulerType is " + type_);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -213,7 +335,8 @@ std::string QVListOfNames(const std::vector<std::string>& names) {
 std::string QVExpectedChild(const QVXmlNode& parent, const std::vector<std::string>& wanted,
                             const std::string& detail) {
   const std::string text = QVListOfNames(wanted) + " in " + parent.nodeName() + detail;
-  for (const QVXmlNode& child : elementChildren(parent)) {
+  for (QVXmlNode child = parent.firstChild(); child; child = child.nextSibling()) {
+    if (!child.isElement()) continue;
     const std::string name = child.nodeName();
     const std::string near = QVNearestName(name, wanted);
     if (!near.empty()) return text + "; did you mean " + near + " for " + name + "?";
@@ -222,25 +345,5 @@ std::string QVExpectedChild(const QVXmlNode& parent, const std::vector<std::stri
 }
 
 void QVCheckDefinitionVocabulary(const QVXmlNode& manual, const std::string& type) {
-  std::vector<QVXmlNode> pending = {manual};
-  while (!pending.empty()) {
-    const QVXmlNode node = pending.back();
-    pending.pop_back();
-    const std::string name = node.nodeName();
-    const Rule* rule = ruleOf(name);
-    if (!rule) continue;
-    switch (rule->content) {
-      case Content::Elements:
-        checkElements(node, name, *rule, type, pending);
-        break;
-      case Content::Actions:
-      case Content::FirstAction:
-        checkActions(node, *rule, pending);
-        break;
-      case Content::Text:
-      case Content::Nothing:
-        for (const QVXmlNode& child : elementChildren(node)) warnUnknown(child, child.nodeName(), name, *rule);
-        break;
-    }
-  }
+  VocabularyCheck(type).run(manual);
 }

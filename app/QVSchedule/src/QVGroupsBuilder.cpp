@@ -9,7 +9,10 @@
 #include "QVScheduleLog.h"
 #include "QVScheduleServices.h"
 
+#include <algorithm>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 QV_SOURCE_FILE("QVGroupsBuilder.cpp");
@@ -62,7 +65,11 @@ bool CQVGroupsBuilder::buildSchedulerByGroups(CQVLoadTestSchedulerRunner& root, 
       return false;
     }
   }
-  warnGroupsThatNeverStart();
+  // Without a group that leaves its vusers running, every reference that the validation checked
+  // is to a group that ends; only a repeated name can hide one that was not checked.
+  const bool anyLeavesRunning = std::any_of(builtGroups.begin(), builtGroups.end(),
+                                            [](const BuiltGroup& group) { return group.leavesVusersRunning; });
+  if (anyLeavesRunning || repeatedNames) warnGroupsThatNeverStart();
   return true;
 }
 
@@ -132,7 +139,8 @@ bool CQVGroupsBuilder::buildGroupsData(const QVXmlNode& groupsNode, GroupsRefere
                                        GroupNames& groupNames) {
   QV_TRACE_SCOPE("CQVGroupsBuilder::buildGroupsData");
   const std::vector<QVXmlNode> groupSchedulers = groupsNode.selectNodes("GroupScheduler");
-  referenceNodes.clear();
+  validatedGroups = groupsNode;
+  repeatedNames = false;
   if (groupSchedulers.empty()) {
     const char* const noGroup = "Error occured while parsing scheduler's XML - No GroupScheduler node is found";
     QVScheduleLog().logErrorFormatted(noGroup, __LINE__, qvSourceFile);
@@ -146,9 +154,13 @@ bool CQVGroupsBuilder::buildGroupsData(const QVXmlNode& groupsNode, GroupsRefere
       return false;
     }
     // With several groups of one name, the first one's reference counts.
-    const auto first = referenceNodes.emplace(name, groupSchedulerNode);
-    if (!first.second) warnDuplicateName(groupSchedulerNode, first.first->second, name);
-    groupsReferences.emplace(name, std::move(previous));
+    if (!groupsReferences.emplace(name, std::move(previous)).second) {
+      repeatedNames = true;
+      QVDefinitionWarning(groupSchedulerNode.childElement("GroupName"),
+                          "group name \"" + name + "\" is used by an earlier group too: both groups are built, and "
+                          "only the first one's StartAfterGroup is checked",
+                          name, "a name of its own for every group");
+    }
     groupNames.insert(std::move(name));
   }
   return true;
@@ -209,24 +221,21 @@ bool CQVGroupsBuilder::validateGroup(GroupsReferences& groupsReferences, const G
 }
 
 QVXmlNode CQVGroupsBuilder::referenceNode(const std::string& name) const {
-  const auto found = referenceNodes.find(name);
-  if (found == referenceNodes.end()) return QVXmlNode();
-  const QVXmlNode startupMode = found->second.childElement("StartupMode");
-  const QVXmlNode reference = startupMode ? startupMode.childElement("StartAfterGroup") : QVXmlNode();
-  return reference ? reference : found->second;
-}
-
-void CQVGroupsBuilder::warnDuplicateName(const QVXmlNode& groupSchedulerNode, const QVXmlNode& first,
-                                         const std::string& name) {
-  QVDefinitionWarning(groupSchedulerNode.childElement("GroupName"),
-                      "group name \"" + name + "\" is used again (first on line " + std::to_string(first.line()) +
-                          "): both groups are built, and only the first one's StartAfterGroup is checked",
-                      name, "a name of its own for every group");
+  if (!validatedGroups) return QVXmlNode();
+  for (QVXmlNode group = validatedGroups.childElement("GroupScheduler"); group;
+       group = group.nextSiblingElement("GroupScheduler")) {
+    const QVXmlNode groupName = group.childElement("GroupName");
+    if (!groupName || groupName.text() != name) continue;
+    const QVXmlNode startupMode = group.childElement("StartupMode");
+    const QVXmlNode reference = startupMode ? startupMode.childElement("StartAfterGroup") : QVXmlNode();
+    return reference ? reference : group;
+  }
+  return QVXmlNode();
 }
 
 void CQVGroupsBuilder::warnGroupsThatNeverStart() {
   // The first group of each name answers for the name, as its finished event does for all.
-  std::map<std::string, std::size_t> firstOfName;
+  std::unordered_map<std::string_view, std::size_t> firstOfName;
   for (std::size_t i = 0; i < builtGroups.size(); ++i) firstOfName.emplace(builtGroups[i].name, i);
   enum class Start { Unknown, Starts, Never };
   std::vector<Start> start(builtGroups.size(), Start::Unknown);

@@ -48,13 +48,13 @@ class CQVGroupsBuilder {
   };
 
   // The StartAfterGroup element of the first group named `name` (its GroupScheduler when it has
-  // none; a null node when the name is unknown).
+  // none; a null node when the name is unknown), for the message of a refused reference.
   QVXmlNode referenceNode(const std::string& name) const;
-  void warnDuplicateName(const QVXmlNode& groupSchedulerNode, const QVXmlNode& first, const std::string& name);
   // A group waiting for a group that does not exist, never finishes running or never starts.
   void warnGroupsThatNeverStart();
 
   CQVScheduleServices* services;
-  std::map<std::string, QVXmlNode> referenceNodes;  // the first GroupScheduler of each name
+  QVXmlNode validatedGroups;    // the Groups element buildGroupsData read last
+  bool repeatedNames = false;  // two of its groups have the same name
   std::vector<BuiltGroup> builtGroups;
 };
