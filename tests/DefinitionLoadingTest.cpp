@@ -451,6 +451,16 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
   for (int i = 0; i < 100000; ++i) steps += "/Global";
   std::string schedulers;
   for (int i = 0; i < 60000; ++i) schedulers += "<Scheduler ID=\"s" + std::to_string(i) + "\"><Manual/></Scheduler>";
+  // Made of warnings: elements nobody reads, numbers with units, and an unknown action after them.
+  std::string unread;
+  for (int i = 0; i < 300000; ++i) unread += "<Shedulin/>";
+  std::string guesses;
+  for (int i = 0; i < 100000; ++i) guesses += "<Duration><RunFor>5m</RunFor><Runfor/></Duration>";
+  const auto warned = [&](const std::string& last) {
+    return "<L><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+           "<SchedulerType>Global</SchedulerType><Global>" + unread + "<Scheduling><DynamicScheduling>" + guesses +
+           last + "</DynamicScheduling></Scheduling></Global></Manual></Scheduler></L>";
+  };
   struct Case {
     const char* what;
     std::string xml;
@@ -465,6 +475,8 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
       {"type text as a path of 100,000 steps", definition(steps), false, {missingType}},
       {"type text as a nested expression", definition(expression), false, {missingType}},
       {"60,000 schedulers before the current one", definition("Global", schedulers, "last"), true, {}},
+      {"500,000 warnings", warned(""), true, {}},
+      {"500,000 warnings and an unknown action", warned("<Jump/>"), false, {"Unknown action runner name: Jump"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -474,6 +486,7 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
     const double seconds = secondsTaken([&] { runOnSmallStack([&] { accepted = loaded.loadString(c.xml); }); });
     EXPECT_EQ(accepted, c.accepted);
     EXPECT_EQ(errors(log), c.errors);
+    EXPECT_LE(CQVDefinitionDiagnostics::getLastLoadDiagnostics().size(), CQVDefinitionDiagnostics::kMaxWarnings + 1);
     EXPECT_LT(seconds, 10.0);
   }
 }

@@ -163,6 +163,8 @@ bool QVXmlNode::attribute(const std::string& name, std::string& value) const {
 namespace {
 
 // One step of a location path: the node's name (or kind test) and what tells it from its siblings.
+// The siblings are scanned up to the node and on to the next one of the same name, so a step
+// costs the node's position among its siblings, not their number.
 std::string locationStep(const QVXmlNode& node) {
   const std::string name = node.nodeName();
   std::string id;
@@ -171,15 +173,17 @@ std::string locationStep(const QVXmlNode& node) {
   if (name == "#comment") step = "comment()";
   if (name == "#text" || name == "#cdata-section") step = "text()";
   if (!node.isElement() && name[0] != '#') return "processing-instruction('" + name + "')";
+  QVXmlNode sibling = node.parent();
+  if (!sibling || !sibling.toFirstChild()) return step;
   std::size_t index = 0;
-  std::size_t same = 0;
-  const QVXmlNode parent = node.parent();
-  for (QVXmlNode sibling = parent ? parent.firstChild() : node; sibling; sibling = sibling.nextSibling()) {
-    if (sibling.nodeName() != name) continue;
-    ++same;
-    if (sibling == node) index = same;
+  bool passed = false;
+  for (bool more = true; more; more = sibling.toNextSibling()) {
+    if (sibling.nodeNameView() != name) continue;
+    if (passed) return step + "[" + std::to_string(index) + "]";  // a later one of the same name
+    ++index;
+    passed = sibling == node;
   }
-  return same > 1 ? step + "[" + std::to_string(index) + "]" : step;
+  return index > 1 ? step + "[" + std::to_string(index) + "]" : step;
 }
 
 }  // namespace

@@ -43,9 +43,7 @@ long long startsOf(const QVXmlNode& node, const std::string& name) {
 ActionSummary describeAction(const QVXmlNode& node) {
   ActionSummary action;
   action.name = node.nodeName();
-  action.path = node.locationPath();
-  action.line = node.line();
-  action.column = node.column();
+  action.node = node;
   action.starts = startsOf(node, action.name);
   const std::string& n = action.name;
   if (n == "#comment") {
@@ -155,9 +153,9 @@ std::vector<QVDefinitionDiagnostic> poolWarnings(const DefinitionSummary& summar
       warning.severity = QVDefinitionDiagnostic::SEVERITY_WARNING;
       warning.message = who + " asks for " + std::to_string(asks) + " vusers, more than the " + std::to_string(pool) +
                         " of its pool (" + option + "); the vusers answer that there are no more";
-      warning.path = action.path;
-      warning.line = action.line;
-      warning.column = action.column;
+      warning.path = action.node.locationPath();
+      warning.line = action.node.line();
+      warning.column = action.node.column();
       warning.value = std::to_string(asks);
       warning.expected = "at most " + std::to_string(pool) + " vusers started in all, or a larger pool";
       warnings.push_back(warning);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "QVDefinitionDiagnostics.h"
+#include "QVXmlDom.h"
 
 #include <functional>
 #include <string>
@@ -16,10 +17,7 @@ struct ActionSummary {
   std::string name;    // element name, or "(comment)" / "(text)" for other nodes
   std::string detail;  // parameters in words
   long long starts = 0;  // vusers it starts: a number, kAll for all of them, 0 for none
-  // Where it is, for warnings (QVDefinitionDiagnostic's path, line and column).
-  std::string path;
-  unsigned long line = 0;
-  unsigned long column = 0;
+  QVXmlNode node;        // where it is, for warnings
 };
 
 struct ScheduleSummary {

@@ -43,12 +43,15 @@ void CQVDefinitionReport::addError(QVDefinitionDiagnostic diagnostic) {
   hasError_ = true;
 }
 
-void CQVDefinitionReport::addWarning(QVDefinitionDiagnostic diagnostic) {
+bool CQVDefinitionReport::roomForWarning() {
   // One place short of the limit is kept for the note of how many more there were.
-  if (warnings_.size() + 1 >= CQVDefinitionDiagnostics::kMaxWarnings) {
-    ++droppedWarnings_;
-    return;
-  }
+  if (warnings_.size() + 1 < CQVDefinitionDiagnostics::kMaxWarnings) return true;
+  ++droppedWarnings_;
+  return false;
+}
+
+void CQVDefinitionReport::addWarning(QVDefinitionDiagnostic diagnostic) {
+  if (!roomForWarning()) return;
   diagnostic.severity = QVDefinitionDiagnostic::SEVERITY_WARNING;
   warnings_.push_back(std::move(diagnostic));
 }
@@ -83,9 +86,15 @@ void QVDefinitionError(const QVXmlNode& at, const std::string& message, const st
 
 void QVDefinitionWarning(const QVXmlNode& at, const std::string& message, const std::string& value,
                          const std::string& expected) {
-  if (CQVDefinitionReport* report = CQVDefinitionReport::current()) {
+  CQVDefinitionReport* report = CQVDefinitionReport::current();
+  if (report && report->roomForWarning()) {
     report->addWarning(located(QVDefinitionDiagnostic::SEVERITY_WARNING, at, message, value, expected));
   }
+}
+
+bool QVDefinitionWarningKept() {
+  CQVDefinitionReport* report = CQVDefinitionReport::current();
+  return report && report->roomForWarning();
 }
 
 void QVDefinitionParseError(const QVXmlParseError& error) {

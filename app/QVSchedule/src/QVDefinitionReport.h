@@ -27,6 +27,8 @@ class CQVDefinitionReport {
   // Only the first error is kept: a refusal stops the load at the first reason.
   void addError(QVDefinitionDiagnostic diagnostic);
   void addWarning(QVDefinitionDiagnostic diagnostic);
+  // False once the warnings reached their limit; the warning is then counted as left out.
+  bool roomForWarning();
   bool hasError() const { return hasError_; }
 
   // Publishes the record of this load: `loaded` false makes it a refusal (with a generic error
@@ -46,9 +48,13 @@ class CQVDefinitionReport {
 // load. `message` is the text the library logged, or its own description when it logs none.
 void QVDefinitionError(const QVXmlNode& at, const std::string& message, const std::string& value = std::string(),
                        const std::string& expected = std::string());
-// Records a warning of the current load at `at`; nothing outside a load.
+// Records a warning of the current load at `at`; nothing outside a load. Past the limit of
+// warnings only counts it, without working out where it is.
 void QVDefinitionWarning(const QVXmlNode& at, const std::string& message, const std::string& value = std::string(),
                          const std::string& expected = std::string());
+// Whether a warning would be kept; when not, it is counted as left out and the caller gives it up
+// (for warnings whose texts cost work to build, so that a document made of warnings loads fast).
+bool QVDefinitionWarningKept();
 // Records the refusal of a document that did not load, at the parser's position.
 void QVDefinitionParseError(const QVXmlParseError& error);
 

@@ -141,6 +141,7 @@ std::string didYouMean(const std::string& found, const std::vector<std::string>&
 }
 
 void warnUnknown(const QVXmlNode& child, const std::string& name, const std::string& parent, const Rule& rule) {
+  if (!QVDefinitionWarningKept()) return;  // the suggestion costs work
   if (rule.content == Content::Text || rule.content == Content::Nothing) {
     QVDefinitionWarning(child, "element " + name + " inside " + parent + " is not part of the format", "",
                         rule.content == Content::Text ? parent + " holds text only" : parent + " is an empty element");
