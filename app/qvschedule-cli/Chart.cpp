@@ -268,7 +268,8 @@ std::string formatLoadSummary(const LoadSummary& summary) {
     const std::string asks = group.asksFor == ActionSummary::kAll ? "all" : std::to_string(group.asksFor);
     std::snprintf(line, sizeof line, "  %-16s %12ld %10s %8ld", group.name.c_str(), group.peakRunning, asks.c_str(),
                   group.pool);
-    out << "\n" << line << (group.asksFor != ActionSummary::kAll && group.asksFor > group.pool ? "  more than its pool" : "");
+    const bool tooMany = group.asksFor != ActionSummary::kAll && group.asksFor > group.pool;
+    out << "\n" << line << (tooMany ? "  more than its pool" : "");
   }
   return out.str();
 }

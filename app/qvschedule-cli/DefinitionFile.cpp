@@ -126,6 +126,8 @@ std::string formatDiagnostic(const std::string& file, const QVDefinitionDiagnost
 void reportDiagnostics(const Definition& definition, const std::vector<QVDefinitionDiagnostic>& diagnostics,
                        bool strict) {
   std::string text;
-  for (const QVDefinitionDiagnostic& diagnostic : diagnostics) text += formatDiagnostic(definition.name, diagnostic, strict);
+  for (const QVDefinitionDiagnostic& diagnostic : diagnostics) {
+    text += formatDiagnostic(definition.name, diagnostic, strict);
+  }
   if (!text.empty()) writeStandard(STDERR_FILENO, text);
 }

@@ -148,7 +148,8 @@ std::vector<QVDefinitionDiagnostic> poolWarnings(const DefinitionSummary& summar
       started += action.starts;
       if (started <= pool) continue;
       const std::string who = schedule.group.empty() ? "the scenario" : "group " + schedule.group;
-      const std::string option = schedule.group.empty() ? "--vusers" : "--vusers or --group-vusers " + schedule.group + "=N";
+      const std::string option =
+          schedule.group.empty() ? "--vusers" : "--vusers or --group-vusers " + schedule.group + "=N";
       QVDefinitionDiagnostic warning;
       warning.severity = QVDefinitionDiagnostic::SEVERITY_WARNING;
       warning.message = who + " asks for " + std::to_string(asks) + " vusers, more than the " + std::to_string(pool) +

@@ -22,7 +22,10 @@ enum class Content {
 
 struct Rule {
   Rule(Content content, std::vector<std::string> children, std::vector<std::string> firstOf, std::string repeatable)
-      : content(content), children(std::move(children)), firstOf(std::move(firstOf)), repeatable(std::move(repeatable)) {}
+      : content(content),
+        children(std::move(children)),
+        firstOf(std::move(firstOf)),
+        repeatable(std::move(repeatable)) {}
 
   Content content;
   std::vector<std::string> children;  // Elements: the children read
@@ -149,7 +152,8 @@ void warnUnknown(const QVXmlNode& child, const std::string& name, const std::str
   }
   const std::string what = ruleOf(name) ? name + " is not read in " + parent : "unknown element " + name + " in " +
                                                                                    parent + " is not read";
-  QVDefinitionWarning(child, what, "", parent + " holds " + QVListOfNames(rule.children) + didYouMean(name, rule.children));
+  QVDefinitionWarning(child, what, "",
+                      parent + " holds " + QVListOfNames(rule.children) + didYouMean(name, rule.children));
 }
 
 // The rules have at most this many children.

@@ -195,7 +195,8 @@ bool CQVGroupsBuilder::validateGroup(GroupsReferences& groupsReferences, const G
       return true;
     }
     if (visitedGroups.count(previous) != 0) {
-      const char* const loop = "Error occured while parsing scheduler's XML - loop of references between group schedulers.";
+      const char* const loop =
+          "Error occured while parsing scheduler's XML - loop of references between group schedulers.";
       QVScheduleLog().logErrorFormatted(loop, __LINE__, qvSourceFile);
       chain.push_back(previous);
       QVDefinitionError(referenceNode(name), loop, previous,

@@ -101,7 +101,8 @@ void reportDefinitionNotFound(CXmlReader& reader) {
   }
   const std::string ids = schedulerIds(current, 5);
   QVDefinitionError(current, "no Scheduler has the ID \"" + id + "\" that CurrentSchedulerId names", id,
-                    ids.empty() ? std::string("a Scheduler element with that ID attribute") : "the ID of a Scheduler: " + ids);
+                    ids.empty() ? std::string("a Scheduler element with that ID attribute")
+                                : "the ID of a Scheduler: " + ids);
 }
 
 }  // namespace
@@ -150,7 +151,8 @@ bool CQVLoadTestSchedulerRunnerBuilder::build(CQVLoadTestSchedulerRunner& root, 
   }
   QVXmlNode typeNode;
   if (!QVSelectDefinitionNode(manual, "SchedulerType", typeNode)) {
-    QVDefinitionError(manual, "Manual has no SchedulerType", "", QVExpectedChild(manual, {"SchedulerType"}, ": Global or Groups"));
+    QVDefinitionError(manual, "Manual has no SchedulerType", "",
+                      QVExpectedChild(manual, {"SchedulerType"}, ": Global or Groups"));
     return false;
   }
   // The type text names the child of "Manual" that holds the body; it is looked up as a name and

@@ -20,7 +20,8 @@ bool CQVScenarioBuilder::buildPreSchedulingData(CQVSchedulerRunner& runner, cons
   QV_TRACE_SCOPE("CQVScenarioBuilder::buildPreSchedulingData");
   QVXmlNode scheduling;
   if (!QVSelectDefinitionNode(bodyNode, "Scheduling", scheduling)) {
-    QVDefinitionError(bodyNode, bodyNode.nodeName() + " has no Scheduling", "", QVExpectedChild(bodyNode, {"Scheduling"}));
+    QVDefinitionError(bodyNode, bodyNode.nodeName() + " has no Scheduling", "",
+                      QVExpectedChild(bodyNode, {"Scheduling"}));
     return false;
   }
   return buildSchedulerInitialization(scheduling, runner);

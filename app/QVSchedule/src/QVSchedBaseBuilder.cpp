@@ -1,5 +1,7 @@
 #include "QVSchedBaseBuilder.h"
 
+#include "QVDefinitionReport.h"
+#include "QVDefinitionVocabulary.h"
 #include "QVInitAllVusersActionRunner.h"
 #include "QVInitRampUpAllVusersActionRunner.h"
 #include "QVRampDownAllVusersActionRunner.h"
@@ -9,8 +11,6 @@
 #include "QVRunAllVusersActionRunner.h"
 #include "QVRunDurationActionRunner.h"
 #include "QVRunVusersActionRunner.h"
-#include "QVDefinitionReport.h"
-#include "QVDefinitionVocabulary.h"
 #include "QVScheduleLog.h"
 #include "QVStopAllVusersActionRunner.h"
 #include "QVStopVusersActionRunner.h"
@@ -45,7 +45,7 @@ constexpr const char* kEmptyActionName = "Action runner name was empty while bui
 constexpr const char* kBatchRefused = "Failed to retrieve action's batch data.";
 constexpr const char* kTotalRefused = "Failed to retrieve action's total vusers amount.";
 
-// Whether an action starts vusers (true), stops them (false) or neither (no value).
+// 1 for an action that starts vusers, 0 for one that stops them, -1 for the others.
 int startsOrStops(const std::string& action) {
   for (const char* start : {kRun, kRunAll, kRampUp, kRampUpAll}) {
     if (action == start) return 1;
@@ -64,10 +64,6 @@ void refuseNumber(const QVXmlNode& parent, const QVXmlNode& element, const std::
     QVDefinitionError(element, message, element.text(), QVExpectedNumber(name));
   }
 }
-
-}  // namespace
-
-namespace {
 
 // What an action element may be, with a suggestion for a near name.
 std::string expectedAction(const std::string& found) {
