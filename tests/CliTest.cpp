@@ -1103,7 +1103,14 @@ TEST(CliJsonTest, CheckVerdictAsJson) {
   const nlohmann::json no = nlohmann::json::parse(refused.output);
   EXPECT_EQ(no["valid"], false);
   EXPECT_TRUE(no["summary"].is_null());
-  EXPECT_THAT(no["diagnostics"].dump(), testing::HasSubstr("Unknown action runner name: Jump"));
+  ASSERT_EQ(no["diagnostics"].size(), 1u);
+  const nlohmann::json& error = no["diagnostics"][0];
+  EXPECT_EQ(error["severity"], "error");
+  EXPECT_EQ(error["message"], "Unknown action runner name: Jump");
+  EXPECT_EQ(error["path"], "/LoadTest/Scheduler[@ID=\"1\"]/Manual/Global/Scheduling/DynamicScheduling/Jump");
+  EXPECT_EQ(error["line"], 1);
+  EXPECT_GT(error["column"].get<int>(), 200);
+  EXPECT_EQ(error["value"], "Jump");
 }
 
 // ---------------------------------------------------------------------------------------------
