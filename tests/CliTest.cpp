@@ -369,8 +369,11 @@ TEST(CliCheckTest, BuiltinExampleIsValidWithSummary) {
 }
 
 TEST(CliCheckTest, EveryExampleFileIsValid) {
-  const std::vector<std::string> names = {"typical-road.xml", "groups.xml", "init-all-before-start.xml",
-                                          "ramp-down.xml", "run-until-complete.xml"};
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(kExamples)) {
+    if (entry.path().extension() == ".xml") names.push_back(entry.path().filename().string());
+  }
+  ASSERT_GE(names.size(), 6u);
   for (const std::string& name : names) {
     const std::string path = kExamples + "/" + name;
     const Result r = runCli({"check", path});
