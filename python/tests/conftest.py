@@ -16,16 +16,21 @@ WAIT = 10.0  # seconds of real time any wait of a test may take before the test 
 
 
 @pytest.fixture
-def scheduler():
-    """The scheduler on a fresh manual clock; stopped, without host and back on the real clock after."""
-    clock = qvschedule.ManualClock(settle_timeout=WAIT)
-    qvschedule.use_clock(clock)
+def clock():
+    """A fresh manual clock, installed for the test; the real clock again after."""
+    manual = qvschedule.ManualClock(settle_timeout=WAIT)
+    qvschedule.use_clock(manual)
+    yield manual
+    qvschedule.use_clock(None)
+
+
+@pytest.fixture
+def scheduler(clock):
+    """The scheduler; stopped, without host and with its loggers disabled after the test."""
     sched = qvschedule.Scheduler()
-    sched.clock = clock
     yield sched
     sched.stop()
     sched.set_host(None)
-    qvschedule.use_clock(None)
     for name in ("QVSchedule", "QVScheduleTest"):
         qvschedule.set_log_enabled(name, False)
 

@@ -17,36 +17,36 @@ from qvschedule import ALL_VUSERS, ActionStage, DefinitionError, RunMode, Stage,
 TYPICAL_ROAD = os.path.join(EXAMPLES, "typical-road.xml")
 
 
-def test_typical_road_calls_times_and_queries(scheduler):
-    host = RecordingHost(scheduler.clock)
+def test_typical_road_calls_times_and_queries(scheduler, clock):
+    host = RecordingHost(clock)
     scheduler.set_host(host)
     scheduler.load_file(TYPICAL_ROAD)
     scheduler.start()
-    scheduler.clock.advance(5)
+    clock.advance(5)
     assert scheduler.stage() == Stage(ActionStage.RAMP_UP, ActionStage.RAMP_UP, 10, 3, True)
-    scheduler.clock.advance(45)
+    clock.advance(45)
     assert scheduler.stage() == Stage(ActionStage.DURATION, ActionStage.STOP, 55, ALL_VUSERS, True)
     assert (scheduler.running, scheduler.paused) == (True, False)
     assert (scheduler.run_time(), scheduler.run_mode()) == (50, RunMode.RUN_INDEFINITELY)
     assert (scheduler.run_time("g1"), scheduler.run_mode("g1")) == (None, None)
-    scheduler.clock.advance(150)
+    clock.advance(150)
     assert host.calls == ["0s run_vusers RUN_INDEFINITELY 3", "15s run_vusers RUN_INDEFINITELY 3",
                           "30s run_vusers RUN_INDEFINITELY 3", "45s run_vusers RUN_INDEFINITELY 1",
                           "45s can_start_duration", "105s stop_all_vusers", "105s on_scheduler_finished"]
     assert not scheduler.running
 
 
-def test_pause_moves_every_later_call_by_the_paused_span(scheduler):
-    host = RecordingHost(scheduler.clock)
+def test_pause_moves_every_later_call_by_the_paused_span(scheduler, clock):
+    host = RecordingHost(clock)
     scheduler.set_host(host)
     scheduler.load_file(TYPICAL_ROAD)
     scheduler.start()
-    scheduler.clock.advance(20)
+    clock.advance(20)
     scheduler.pause()
-    scheduler.clock.advance(30)
+    clock.advance(30)
     assert (scheduler.paused, scheduler.run_time()) == (True, 20)
     scheduler.resume()
-    scheduler.clock.advance(200)
+    clock.advance(200)
     assert host.calls == ["0s run_vusers RUN_INDEFINITELY 3", "15s run_vusers RUN_INDEFINITELY 3",
                           "20s on_scheduler_paused", "50s on_scheduler_resumed", "60s run_vusers RUN_INDEFINITELY 3",
                           "75s run_vusers RUN_INDEFINITELY 1", "75s can_start_duration", "135s stop_all_vusers",
@@ -67,17 +67,17 @@ class ChainHost(RecordingHost):
         raiser.start()
 
 
-def test_group_chain_with_group_finished_raised_from_another_thread(scheduler):
-    host = ChainHost(scheduler.clock)
+def test_group_chain_with_group_finished_raised_from_another_thread(scheduler, clock):
+    host = ChainHost(clock)
     scheduler.set_host(host)
     scheduler.load_string(groups_xml([("g1", None, [("Run", 2), ("Duration", 10), "StopAll"]),
                                       ("g2", "g1", ["RunAll", ("Duration", 5), "StopAll"])]))
     scheduler.start()
     for _ in range(2):
-        scheduler.clock.advance(10)
+        clock.advance(10)
         host.raisers[-1].join(WAIT)
         assert not host.raisers[-1].is_alive()
-        scheduler.clock.settle()
+        clock.settle()
     assert scheduler.stage() is None, "no single stage for two groups"
     assert host.calls == ["0s run_group_vusers g1 RUN_INDEFINITELY 2", "0s can_start_group_duration g1",
                           "10s stop_all_group_vusers g1", "10s on_group_finished g1",
@@ -126,14 +126,14 @@ class PartialHost(RecordingHost):
     (SilentHost, "Python host method run_vusers returned None, not a qvschedule.Status; treated as failed"),
     (PartialHost, None),
 ])
-def test_a_misbehaving_host_method_is_a_failed_call(scheduler, caplog, host_type, logged):
+def test_a_misbehaving_host_method_is_a_failed_call(scheduler, clock, caplog, host_type, logged):
     caplog.set_level(logging.INFO)
     qvschedule.set_log_enabled("QVScheduleTest")
-    host = host_type(scheduler.clock)
+    host = host_type(clock)
     scheduler.set_host(host)
     scheduler.load_string(scenario_xml(("Run", 5), "StopAll"))
     scheduler.start()
-    scheduler.clock.advance(1)
+    clock.advance(1)
     assert "SCENARIO @  @ QVE returned status @ failed" in caplog.messages
     assert "0s stop_all_vusers" not in host.calls, "the failed action ends the schedule"
     assert host.calls[-1] == "0s on_scheduler_finished"
@@ -162,12 +162,12 @@ class BlockingHost(RecordingHost):
         return self.record("run_vusers", (run_mode, count, "released" if released else "timed-out"))
 
 
-def test_queries_from_another_thread_while_a_host_method_blocks(scheduler):
-    host = BlockingHost(scheduler.clock)
+def test_queries_from_another_thread_while_a_host_method_blocks(scheduler, clock):
+    host = BlockingHost(clock)
     scheduler.set_host(host)
     scheduler.load_file(TYPICAL_ROAD)
     scheduler.start()
-    settler = threading.Thread(target=scheduler.clock.settle)
+    settler = threading.Thread(target=clock.settle)
     settler.start()
     assert host.entered.wait(WAIT)
     answers = {}
@@ -204,12 +204,12 @@ class StoppingHost(RecordingHost):
         return status
 
 
-def test_stop_from_inside_a_host_method_ends_the_schedule(scheduler):
-    host = StoppingHost(scheduler.clock)
+def test_stop_from_inside_a_host_method_ends_the_schedule(scheduler, clock):
+    host = StoppingHost(clock)
     scheduler.set_host(host)
     scheduler.load_file(TYPICAL_ROAD)
     scheduler.start()
-    scheduler.clock.advance(300)
+    clock.advance(300)
     assert host.calls == ["0s run_vusers RUN_INDEFINITELY 3", "15s run_vusers RUN_INDEFINITELY 3",
                           "15s queried True 15"]
     assert not scheduler.running
