@@ -11,7 +11,7 @@ import qvschedule
 from qvschedule import Host, Status
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-EXAMPLES = os.path.join(REPO, "examples")
+TYPICAL_ROAD = os.path.join(REPO, "examples", "typical-road.xml")
 WAIT = 10.0  # seconds of real time any wait of a test may take before the test fails
 
 
@@ -33,6 +33,17 @@ def scheduler(clock):
     sched.set_host(None)
     for name in ("QVSchedule", "QVScheduleTest"):
         qvschedule.set_log_enabled(name, False)
+
+
+def start(scheduler, host, definition=TYPICAL_ROAD):
+    """Install the host, load the definition (a path, or the XML text) and start; returns the host."""
+    scheduler.set_host(host)
+    if definition.lstrip().startswith("<"):
+        scheduler.load_string(definition)
+    else:
+        scheduler.load_file(definition)
+    scheduler.start()
+    return host
 
 
 def _argument(value):

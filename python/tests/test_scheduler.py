@@ -3,7 +3,6 @@ events raised from other threads, refused definitions, misbehaving hosts, and th
 wherever a Python thread waits for the scheduler."""
 
 import logging
-import os
 import subprocess
 import sys
 import threading
@@ -11,17 +10,12 @@ import threading
 import pytest
 
 import qvschedule
-from conftest import EXAMPLES, WAIT, RecordingHost, groups_xml, scenario_xml
+from conftest import TYPICAL_ROAD, WAIT, RecordingHost, groups_xml, scenario_xml, start
 from qvschedule import ALL_VUSERS, ActionStage, DefinitionError, RunMode, Stage, Status
-
-TYPICAL_ROAD = os.path.join(EXAMPLES, "typical-road.xml")
 
 
 def test_typical_road_calls_times_and_queries(scheduler, clock):
-    host = RecordingHost(clock)
-    scheduler.set_host(host)
-    scheduler.load_file(TYPICAL_ROAD)
-    scheduler.start()
+    host = start(scheduler, RecordingHost(clock))
     clock.advance(5)
     assert scheduler.stage() == Stage(ActionStage.RAMP_UP, ActionStage.RAMP_UP, 10, 3, True)
     clock.advance(45)
@@ -37,10 +31,7 @@ def test_typical_road_calls_times_and_queries(scheduler, clock):
 
 
 def test_pause_moves_every_later_call_by_the_paused_span(scheduler, clock):
-    host = RecordingHost(clock)
-    scheduler.set_host(host)
-    scheduler.load_file(TYPICAL_ROAD)
-    scheduler.start()
+    host = start(scheduler, RecordingHost(clock))
     clock.advance(20)
     scheduler.pause()
     clock.advance(30)
@@ -68,11 +59,8 @@ class ChainHost(RecordingHost):
 
 
 def test_group_chain_with_group_finished_raised_from_another_thread(scheduler, clock):
-    host = ChainHost(clock)
-    scheduler.set_host(host)
-    scheduler.load_string(groups_xml([("g1", None, [("Run", 2), ("Duration", 10), "StopAll"]),
-                                      ("g2", "g1", ["RunAll", ("Duration", 5), "StopAll"])]))
-    scheduler.start()
+    host = start(scheduler, ChainHost(clock), groups_xml([("g1", None, [("Run", 2), ("Duration", 10), "StopAll"]),
+                                                          ("g2", "g1", ["RunAll", ("Duration", 5), "StopAll"])]))
     for _ in range(2):
         clock.advance(10)
         host.raisers[-1].join(WAIT)
@@ -129,10 +117,7 @@ class PartialHost(RecordingHost):
 def test_a_misbehaving_host_method_is_a_failed_call(scheduler, clock, caplog, host_type, logged):
     caplog.set_level(logging.INFO)
     qvschedule.set_log_enabled("QVScheduleTest")
-    host = host_type(clock)
-    scheduler.set_host(host)
-    scheduler.load_string(scenario_xml(("Run", 5), "StopAll"))
-    scheduler.start()
+    host = start(scheduler, host_type(clock), scenario_xml(("Run", 5), "StopAll"))
     clock.advance(1)
     assert "SCENARIO @  @ QVE returned status @ failed" in caplog.messages
     assert "0s stop_all_vusers" not in host.calls, "the failed action ends the schedule"
@@ -163,10 +148,7 @@ class BlockingHost(RecordingHost):
 
 
 def test_queries_from_another_thread_while_a_host_method_blocks(scheduler, clock):
-    host = BlockingHost(clock)
-    scheduler.set_host(host)
-    scheduler.load_file(TYPICAL_ROAD)
-    scheduler.start()
+    host = start(scheduler, BlockingHost(clock))
     settler = threading.Thread(target=clock.settle)
     settler.start()
     assert host.entered.wait(WAIT)
@@ -205,10 +187,7 @@ class StoppingHost(RecordingHost):
 
 
 def test_stop_from_inside_a_host_method_ends_the_schedule(scheduler, clock):
-    host = StoppingHost(clock)
-    scheduler.set_host(host)
-    scheduler.load_file(TYPICAL_ROAD)
-    scheduler.start()
+    host = start(scheduler, StoppingHost(clock))
     clock.advance(300)
     assert host.calls == ["0s run_vusers RUN_INDEFINITELY 3", "15s run_vusers RUN_INDEFINITELY 3",
                           "15s queried True 15"]
