@@ -7,8 +7,9 @@ of the requests.
                                          [--iterations K] [--timeout S] [--init-seconds S]
 
 A running vuser requests URL, waits --think seconds, and so on until it is stopped; one started to
-run until complete stops by itself after --iterations requests. Ctrl-C stops the schedule. Exit
-status: 0 finished or stopped, 1 refused definition, 2 usage error.
+run until complete stops by itself after --iterations requests, also after the schedule has
+finished. Ctrl-C stops the schedule and every vuser. Exit status: 0 finished or stopped, 1 refused
+definition, 2 usage error.
 """
 
 import threading
@@ -85,11 +86,15 @@ class HttpHost(PoolHost):
     def stop_vuser(self, vuser):
         vuser.stopped.set()
 
-    def stop_everybody(self):
+    def end(self):
+        """Once the schedule has finished, vusers started to run until complete finish their
+        requests; every other vuser (and all of them after Ctrl-C) stops at once."""
         for vuser in self.vusers_started:
-            vuser.stopped.set()
+            if vuser.iterations is None or not self.finished.is_set():
+                vuser.stopped.set()
         for vuser in self.vusers_started:
-            vuser.join(self.timeout + self.think + 1)
+            bound = (vuser.iterations or 1) * (self.timeout + self.think) + 1
+            vuser.join(bound)
 
 
 def main():
@@ -106,7 +111,7 @@ def main():
         parser.error(f"not an http(s) URL: {args.url}")
     host = HttpHost(clock_for(args.speed), args, group_names(args.definition))
     status = run_schedule(host, args.definition, "http_host")
-    host.stop_everybody()
+    host.end()
     if status == 0:
         print(f"http_host: {args.url}: {host.totals}")
     return status

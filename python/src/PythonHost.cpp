@@ -1,6 +1,7 @@
 #include "PythonHost.h"
 
 #include "PythonGate.h"
+#include "PythonLogSink.h"
 
 #include <stdexcept>
 
@@ -68,6 +69,8 @@ py::object PythonHost::toPython(RunMode runMode) const {
   const int value = static_cast<int>(runMode);
   return runModeType_ ? runModeType_(value) : py::int_(value);
 }
+
+py::object PythonHost::toPython(const std::string& text) { return pythonText(text); }
 
 template <typename... Args>
 int PythonHost::forward(Answer answer, const char* method, int fallback, const Args&... args) {

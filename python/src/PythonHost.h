@@ -88,6 +88,7 @@ class PythonHost final : public CQVVusersServices {
     return pybind11::cast(value);
   }
   pybind11::object toPython(RunMode runMode) const;
+  static pybind11::object toPython(const std::string& text);
 
   pybind11::object host_;
   pybind11::object runModeType_;

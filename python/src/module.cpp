@@ -5,6 +5,10 @@
 // library's threads, which take the GIL to call the Python host or to log, can always proceed: a
 // host may query or stop from inside its own callbacks, and other Python threads may query while a
 // callback runs. Functions called with the GIL held are marked so.
+//
+// Lock order: the library's locks (the scheduler lock and those after it) before the GIL. Library
+// threads take the GIL while they hold the scheduler lock; code that holds the GIL never waits for
+// a library lock that may be held while the GIL is wanted.
 #include "PythonGate.h"
 #include "PythonHost.h"
 #include "PythonLogSink.h"
