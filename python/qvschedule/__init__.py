@@ -125,13 +125,19 @@ _REFUSED_WITHOUT_MESSAGE = ("the scheduler refused the definition without a mess
                             "no Manual for the current scheduler id, or no SchedulerType)")
 
 
+def _not_supported(operation: str) -> Status:
+    logging.getLogger("QVSchedule").error("%s not supported by this host", operation)
+    return Status.FAILED
+
+
 class Host:
     """The vusers the scheduler drives. Subclass it and override what your vusers support.
 
     Every operation answers a :class:`Status`; one that is not overridden answers
-    ``Status.FAILED``. Run modes arrive as :class:`RunMode`, counts as ints, group names as str.
-    An exception raised here is logged with its traceback and counts as a failed call. The four
-    ``on_...`` notifications answer nothing; ``is_in_final_stage`` answers a bool.
+    ``Status.FAILED`` and logs "<operation> not supported by this host" as an error. Run modes
+    arrive as :class:`RunMode`, counts as ints, group names as str. An exception raised here is
+    logged with its traceback and counts as a failed call. The four ``on_...`` notifications
+    answer nothing; ``is_in_final_stage`` answers a bool (False unless overridden).
 
     The arguments keep the order of the library's interface: the init operations take the count
     before the run mode, the run operations the run mode before the count.
@@ -151,50 +157,50 @@ class Host:
         raises :func:`notify_group_finished` for it."""
 
     def init_all_vusers(self, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("init_all_vusers")
 
     def init_vusers(self, count: int, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("init_vusers")
 
     def run_all_vusers(self, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("run_all_vusers")
 
     def run_vusers(self, run_mode: RunMode, count: int) -> Status:
-        return Status.FAILED
+        return _not_supported("run_vusers")
 
     def stop_all_vusers(self) -> Status:
-        return Status.FAILED
+        return _not_supported("stop_all_vusers")
 
     def stop_vusers(self, count: int) -> Status:
-        return Status.FAILED
+        return _not_supported("stop_vusers")
 
     def can_start_duration(self) -> Status:
-        return Status.FAILED
+        return _not_supported("can_start_duration")
 
     def is_in_final_stage(self) -> bool:
         """Whether every vuser of the scenario has been started."""
         return False
 
     def init_all_group_vusers(self, group: str, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("init_all_group_vusers")
 
     def init_group_vusers(self, group: str, count: int, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("init_group_vusers")
 
     def run_all_group_vusers(self, group: str, run_mode: RunMode) -> Status:
-        return Status.FAILED
+        return _not_supported("run_all_group_vusers")
 
     def run_group_vusers(self, group: str, run_mode: RunMode, count: int) -> Status:
-        return Status.FAILED
+        return _not_supported("run_group_vusers")
 
     def stop_all_group_vusers(self, group: str) -> Status:
-        return Status.FAILED
+        return _not_supported("stop_all_group_vusers")
 
     def stop_group_vusers(self, group: str, count: int) -> Status:
-        return Status.FAILED
+        return _not_supported("stop_group_vusers")
 
     def can_start_group_duration(self, group: str) -> Status:
-        return Status.FAILED
+        return _not_supported("can_start_group_duration")
 
 
 def _without_nul(data: bytes, what: str) -> bytes:
