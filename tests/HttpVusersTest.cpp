@@ -408,7 +408,8 @@ TEST(HttpRun, BadInputIsRefusedBeforeAnythingStarts) {
            {{"--threshold", "p95<1s"}, "need --http or --group-http"},
            {{"--http", ok, "--out", files.path("no/such/dir/run.json")}, "cannot write"},
            {{"--http", ok, "--cacert", "/no/such/ca.pem"}, "--cacert /no/such/ca.pem: cannot read the file"},
-           {{"--http", ok, "--cacert", kData + "/http_run_short.xml"}, "no certificate in it (expected PEM"}}) {
+           {{"--http", ok, "--cacert", kData + "/http_run_short.xml"}, "no certificate in it (expected PEM"},
+           {{"--http", ok, "--iterations", "1e30"}, "--iterations: must be a whole number from 1 to 2,147,483,647"}}) {
     auto cli = startCli(row.args);
     EXPECT_EQ(cli->wait(20s), 2) << row.message;
     const std::string out = cli->output();

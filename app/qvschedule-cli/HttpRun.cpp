@@ -2,6 +2,7 @@
 
 #include "DefinitionSummary.h"
 #include "ExitCodes.h"
+#include "OptionRanges.h"
 #include "Output.h"
 #include "HttpReport.h"
 #include "QVClock.h"
@@ -46,8 +47,8 @@ HTTPS targets are verified against the system's certificates, or only those of -
 At the end a summary per group; --out FILE.json and --out-csv FILE keep the results.
 Thresholds: [GROUP:]METRIC OP VALUE with p50 p90 p95 p99 max mean (us, ms, s), errors (% or a
 count), rps, requests, init-errors and <, <=, >, >=; e.g. p95<250ms, errors<1%, g1:p99<1s.
-Exit status of an HTTP run: 6 when a threshold failed, 7 when no vuser could connect, 5 when
---out or --out-csv cannot be written at the end.)";
+
+)";
 
 }  // namespace
 
@@ -64,14 +65,14 @@ void addHttpOptions(CLI::App* run, HttpOptions& o) {
   run->add_flag("--insecure", o.insecure, "do not verify the certificates and host names of HTTPS targets")
       ->group(group);
   run->add_option("--think-ms", o.thinkMs, "milliseconds between a response and the next request (0: none)")
-      ->check(CLI::NonNegativeNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(0, kMaxMilliseconds, true))->capture_default_str()->group(group);
   run->add_option("--timeout-ms", o.timeoutMs, "milliseconds a connection or a request may take")
-      ->check(CLI::PositiveNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(1, kMaxMilliseconds, true))->capture_default_str()->group(group);
   run->add_option("--iterations", o.iterations, "requests of a vuser run until complete")
-      ->check(CLI::PositiveNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(1, kMaxIterations, true))->capture_default_str()->group(group);
   run->add_flag("--stop-abort", o.stopAbort, "stopped vusers abandon their request in flight")->group(group);
   run->add_option("--event-loops", o.loops, "event-loop threads (default: one per core)")
-      ->check(CLI::PositiveNumber)->group(group);
+      ->check(numberFromTo(1, kMaxEventLoops, true))->group(group);
   run->add_option("--out", o.outJson, "write the summary, series and timeline to FILE (JSON)")->group(group);
   run->add_option("--out-csv", o.outCsv, "write the per-second series to FILE (CSV)")->group(group);
   run->add_option("--threshold", o.thresholds, "fail the run unless EXPR holds, e.g. p95<250ms (repeatable)")

@@ -136,7 +136,10 @@ int main(int argc, char** argv) {
   CLI::App* previewCommand = addPreview(app, preview);
   CLI::App* checkCommand = addCheck(app, check);
   CLI::App* versionCommand = app.add_subcommand("version", "print the program's version");
-  for (CLI::App* command : {runCommand, previewCommand, checkCommand}) command->footer(footer);
+  // A subcommand's own footer (run's HTTP vusers) goes between the common text and the exit statuses.
+  for (CLI::App* command : {runCommand, previewCommand, checkCommand}) {
+    command->footer(std::string(kHelpFooter) + command->get_footer() + kExitStatusHelp);
+  }
   if (!knownCommand(argc, argv)) return exitcode::kUsage;
 
   try {
