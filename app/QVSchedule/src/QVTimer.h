@@ -64,6 +64,8 @@ class CQVTimer {
   void executePause();
   void onTime();
   void notifyOnTime(const ULARGE_INTEGER& now);
+  // Calls the handlers of the entry due at `due` until it is empty; false when a pause ended it.
+  bool serveEntry(std::uint64_t due);
   void EnterTimerCriticalSection();
   void LeaveTimerCriticalSection();
   void moveAll(CQVBaseTimeHandlersMap& from, CQVBaseTimeHandlersMap& to);
