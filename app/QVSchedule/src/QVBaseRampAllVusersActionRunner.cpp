@@ -4,6 +4,14 @@
 
 QV_SOURCE_FILE("QVBaseRampAllVusersActionRunner.cpp");
 
+CQVBaseRampAllVusersActionRunner::CQVBaseRampAllVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVBaseRampAllVusersActionRunner::CQVBaseRampAllVusersActionRunner");
+}
+
+CQVBaseRampAllVusersActionRunner::~CQVBaseRampAllVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVBaseRampAllVusersActionRunner::~CQVBaseRampAllVusersActionRunner");
+}
+
 void CQVBaseRampAllVusersActionRunner::setBatchData(int size, int intervalSeconds) {
   CQVBaseRampVusersActionRunner::setBatchData(size, intervalSeconds);
   moreBatches = batchSize != 0;

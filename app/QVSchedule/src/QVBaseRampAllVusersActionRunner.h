@@ -6,6 +6,8 @@
 
 class CQVBaseRampAllVusersActionRunner : public CQVBaseRampVusersActionRunner {
  public:
+  CQVBaseRampAllVusersActionRunner();
+  ~CQVBaseRampAllVusersActionRunner() override;
   void setBatchData(int batchSize, int intervalSeconds) override;
   bool operateOnVusers() override;
   bool hasMoreBatches() const override { return moreBatches; }

@@ -4,6 +4,10 @@
 
 QV_SOURCE_FILE("QVRampVusersActionRunner.cpp");
 
+CQVRampVusersActionRunner::~CQVRampVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVRampVusersActionRunner::~CQVRampVusersActionRunner");
+}
+
 void CQVRampVusersActionRunner::setBatchData(int size, int intervalSeconds, int total) {
   CQVBaseRampVusersActionRunner::setBatchData(size, intervalSeconds);
   totalVusers = total;

@@ -6,6 +6,8 @@
 
 class CQVRampVusersActionRunner : public CQVBaseRampVusersActionRunner {
  public:
+  CQVRampVusersActionRunner() = default;
+  ~CQVRampVusersActionRunner() override;
   using CQVBaseRampVusersActionRunner::setBatchData;
   // Batch size and interval as setBatchData(2); the total is stored unchanged.
   virtual void setBatchData(int batchSize, int intervalSeconds, int totalVusers);

@@ -41,7 +41,6 @@ void CQVScheduleServices::setScheduleByGroup() {
 }
 
 bool CQVScheduleServices::setVusersServices(CQVVusersServices* services) {
-  QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
   if (!services) return false;
   vusersServices.store(services);
   wrapper->setVusersServices(services);

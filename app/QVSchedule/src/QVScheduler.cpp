@@ -31,6 +31,7 @@ std::unique_lock<QVCriticalSection> CQVScheduler::lockSchedule() {
 }
 
 bool CQVScheduler::setVusersServices(CQVVusersServices* vusersServices) {
+  QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
   const auto lock = lockSchedule();
   return services.setVusersServices(vusersServices);
 }
