@@ -7,7 +7,14 @@
 #include "QVSchedulerFacade.h"
 #include "ScheduleTestSupport.h"
 
+#include "QVEventsManager.h"
+#include "QVHostEventDefs.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
 
 using namespace std::chrono_literals;
 
@@ -45,6 +52,20 @@ class FacadeSchedule {
 
   CQVScheduler& scheduler;
 };
+
+// A definition of `groups` groups that each run all their vusers: all with the scenario, or all
+// but the first after the first.
+std::string runAllGroups(int groups, bool afterTheFirst) {
+  std::string xml =
+      "<D><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID='1'><Manual>"
+      "<SchedulerType>Groups</SchedulerType><Groups><InitAllBeforeStart>false</InitAllBeforeStart>";
+  for (int i = 0; i < groups; ++i) {
+    xml += "<GroupScheduler><GroupName>g" + std::to_string(i) + "</GroupName><StartupMode>";
+    xml += afterTheFirst && i > 0 ? "<StartAfterGroup>g0</StartAfterGroup>" : "<StartAtScenarioBegining/>";
+    xml += "</StartupMode><Scheduling><DynamicScheduling><RunAll/></DynamicScheduling></Scheduling></GroupScheduler>";
+  }
+  return xml + "</Groups></Manual></Scheduler></D>";
+}
 
 CQVRunDurationActionRunner* duration(int seconds) {
   auto* action = new CQVRunDurationActionRunner(false);
@@ -230,4 +251,41 @@ TEST(ReentrantHost, PauseAndQueriesFromInsideAHostCall) {
   EXPECT_TRUE(CQVSchedulerFacade::isPaused()) << "the second batch paused again";
   EXPECT_THAT(host.calls(), testing::ElementsAre("0s runVusers 3", "0s onSchedulerPaused", "40s onSchedulerResumed",
                                                  "55s runVusers 3", "55s onSchedulerPaused"));
+}
+
+// Each finished group costs the same whatever the number of groups: 100,000 groups that start
+// together, and 10,000 groups that all start after one group, run to their end within a bound that
+// a linear algorithm meets about ten times over on a loaded 2-core machine (a scan over every group
+// per finished group takes more than twice the bound there).
+TEST(Facade, ManyGroupsFinishInLinearTime) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  const double boundSeconds = 90;
+#else
+  const double boundSeconds = 15;
+#endif
+  const struct {
+    const char* shape;
+    int groups;
+    bool afterTheFirst;
+  } cases[] = {{"flat", 100000, false}, {"fan", 10000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    ScopedManualClock clock;
+    testing::NiceMock<MockHost> host;
+    std::atomic<int> groupsFinished{0};
+    ON_CALL(host, onGroupFinished(testing::_)).WillByDefault([&](const std::string&) { ++groupsFinished; });
+    EXPECT_CALL(host, onSchedulerFinished()).Times(1);
+    CQVSchedulerFacade::setVusersServices(&host);
+    ASSERT_TRUE(CQVSchedulerFacade::setXMLString(runAllGroups(c.groups, c.afterTheFirst).c_str()));
+    const auto began = std::chrono::steady_clock::now();
+    CQVSchedulerFacade::start();
+    clock->settle();
+    if (c.afterTheFirst) CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("g0"));
+    clock->settle();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(groupsFinished.load(), c.groups);
+    EXPECT_FALSE(CQVSchedulerFacade::isRunning());
+    EXPECT_LT(seconds, boundSeconds);
+    CQVSchedulerFacade::stop();
+  }
 }

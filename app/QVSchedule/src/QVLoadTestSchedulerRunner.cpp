@@ -65,16 +65,15 @@ bool CQVLoadTestSchedulerRunner::start() {
     manager->registerOnEvent(CQVSchedulerRunnerFailedEventDef(), this);
     registered = true;
   }
+  doneRunners = 0;
+  for (const auto& runner : schedulerRunners) runner->setDoneCount(&doneRunners);
   for (const auto& runner : schedulerRunners) runner->registerOnStartCondition();
   for (const auto& runner : schedulerRunners) runner->mayStart();
   return true;
 }
 
 void CQVLoadTestSchedulerRunner::onEvent(const CQVEventDef&) {
-  for (const auto& runner : schedulerRunners) {
-    const CQVBaseRunner::RunState state = runner->getRunState();
-    if (state != CQVBaseRunner::FINISHED && state != CQVBaseRunner::FAILED) return;
-  }
+  if (doneRunners < schedulerRunners.size()) return;
   paused = false;
   // Only the first event that finds every runner done tells the host.
   if (!running.exchange(false)) return;

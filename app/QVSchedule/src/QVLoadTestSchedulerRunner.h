@@ -62,4 +62,7 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   std::atomic<bool> paused{false};
   std::atomic<bool> running{false};
   bool registered = false;  // registered for the scheduler finished/failed events
+  // Scheduler runners finished or failed since start (each counts itself once), so that telling
+  // whether all are done costs the same whatever their number. Under the scheduler lock.
+  std::size_t doneRunners = 0;
 };

@@ -88,9 +88,23 @@ void CQVSchedulerRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHa
   }
 }
 
+void CQVSchedulerRunner::setDoneCount(std::size_t* count) {
+  doneCount = count;
+  countedDone = false;
+  const RunState state = getRunState();
+  if (state == FINISHED || state == FAILED) countDone();
+}
+
+void CQVSchedulerRunner::countDone() {
+  if (countedDone || !doneCount) return;
+  countedDone = true;
+  ++*doneCount;
+}
+
 bool CQVSchedulerRunner::setFinishedRunning() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setFinishedRunning");
   const bool result = CQVBaseRunner::setFinishedRunning();
+  countDone();  // before the event: the root runner may be told at once
   if (eventsManager()) eventsManager()->notifyOnEvent(CQVSchedulerRunnerFinishedEventDef());
   return result;
 }
@@ -98,6 +112,7 @@ bool CQVSchedulerRunner::setFinishedRunning() {
 void CQVSchedulerRunner::setFailedRunning() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setFailedRunning");
   CQVBaseRunner::setFailedRunning();
+  countDone();
   if (eventsManager()) eventsManager()->notifyOnEvent(CQVSchedulerRunnerFailedEventDef(this));
 }
 

@@ -11,6 +11,7 @@
 #include "QVSchedulerStage.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -30,6 +31,9 @@ class CQVSchedulerRunner : public CQVBaseRunner {
 
   // Takes ownership; false for null.
   bool appendActionRunner(CQVActionRunner* actionRunner);
+  // The owner's count of its scheduler runners that are done (finished or failed): this runner
+  // adds itself once, when it first becomes done (at once if it already is). Not owned.
+  void setDoneCount(std::size_t* count);
   bool computeSchedulerStage(CQVSchedulerStage& stage);
   void setPaused();
   void setResumed();
@@ -53,11 +57,14 @@ class CQVSchedulerRunner : public CQVBaseRunner {
   bool findCurrentAndNextStage(CQVActionRunner*& current, CQVActionRunner*& next, long& seconds);
   bool getStageWhenIdle(CQVSchedulerStage& stage);
   void setFinalStage(CQVSchedulerStage& stage);
+  void countDone();
 
   std::vector<std::unique_ptr<CQVActionRunner>> actionRunners;
   CQVBaseRunnerEventHandler* lastActionHandler = nullptr;
   CQVBaseRunnerEventHandler* preRunHandler = nullptr;
   CQVBaseRunnerEventHandler* failedHandler = nullptr;
+  std::size_t* doneCount = nullptr;  // the owner's; both under the scheduler lock
+  bool countedDone = false;
   // Written under the scheduler lock; read by run-time queries.
   std::atomic<std::int32_t> runStart{0};
   std::atomic<std::int32_t> pauseStart{0};
