@@ -30,6 +30,7 @@ bool CQVBaseRampAllVusersActionRunner::operateOnVusers() {
 }
 
 bool CQVBaseRampAllVusersActionRunner::getNumberOfVusersInNextBatch(int& count) const {
-  if (moreBatches) count = batchSize;
-  return moreBatches;
+  const bool more = moreBatches.load();
+  if (more) count = batchSize;
+  return more;
 }

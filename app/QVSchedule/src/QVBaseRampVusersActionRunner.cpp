@@ -5,7 +5,8 @@
 
 QV_SOURCE_FILE("QVBaseRampVusersActionRunner.cpp");
 
-CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner() {
+CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner()
+    : batchTimeHandler(std::make_unique<CQVBaseRunnerTimeHandler>(this)) {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner");
 }
 
@@ -21,15 +22,12 @@ void CQVBaseRampVusersActionRunner::setBatchData(int size, int intervalSeconds) 
 
 bool CQVBaseRampVusersActionRunner::registerToRampBatchTime(long seconds) {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::registerToRampBatchTime()");
-  if (!batchTimeHandler) batchTimeHandler = std::make_unique<CQVBaseRunnerTimeHandler>(this);
   return registerOnRelativeTime(seconds, batchTimeHandler.get());
 }
 
 void CQVBaseRampVusersActionRunner::unregisterToRampBatchTime() {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::unregisterToRampBatchTime");
-  if (!batchTimeHandler) return;
   unregisterTimeHandler(batchTimeHandler.get());
-  batchTimeHandler.reset();
 }
 
 void CQVBaseRampVusersActionRunner::unregisterOnEvents() {
@@ -49,7 +47,7 @@ bool CQVBaseRampVusersActionRunner::getSecondsToNextStage(long& seconds) {
     return true;
   }
   CQVSchedulerEventsManager* manager = eventsManager();
-  return manager && batchTimeHandler && manager->getRelativeTimeToNotifyHandler(batchTimeHandler.get(), seconds);
+  return manager && manager->getRelativeTimeToNotifyHandler(batchTimeHandler.get(), seconds);
 }
 
 bool CQVBaseRampVusersActionRunner::run() {

@@ -14,8 +14,9 @@ void CQVRampVusersActionRunner::setBatchData(int size, int intervalSeconds, int 
 }
 
 bool CQVRampVusersActionRunner::getNumberOfVusersInNextBatch(int& count) const {
-  if (!hasMoreBatches()) return false;
-  const int left = totalVusers - vusersDone;
+  const int done = vusersDone.load();
+  if (done >= totalVusers || batchSize <= 0) return false;
+  const int left = totalVusers - done;
   count = left < batchSize ? left : batchSize;
   return true;
 }
