@@ -18,6 +18,7 @@
 #include "QVWait.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
