@@ -22,11 +22,14 @@ void CQVBaseRampVusersActionRunner::setBatchData(int size, int intervalSeconds) 
 
 bool CQVBaseRampVusersActionRunner::registerToRampBatchTime(long seconds) {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::registerToRampBatchTime()");
+  batchTimeInUse = true;
   return registerOnRelativeTime(seconds, batchTimeHandler.get());
 }
 
 void CQVBaseRampVusersActionRunner::unregisterToRampBatchTime() {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::unregisterToRampBatchTime");
+  if (!batchTimeInUse) return;
+  batchTimeInUse = false;
   unregisterTimeHandler(batchTimeHandler.get());
 }
 

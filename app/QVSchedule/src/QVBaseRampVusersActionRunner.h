@@ -42,6 +42,7 @@ class CQVBaseRampVusersActionRunner : public CQVActionRunner {
   }
 
   const std::unique_ptr<CQVBaseRunnerTimeHandler> batchTimeHandler;
+  bool batchTimeInUse = false;  // registered since the last unregistration (or already served)
   std::atomic<int> vusersDone{0};
   int batchSize = 0;
   int batchIntervalSeconds = 0;

@@ -26,11 +26,14 @@ bool CQVRunDurationActionRunner::run() {
 bool CQVRunDurationActionRunner::registerToDurationTime() {
   QV_TRACE_SCOPE("CQVRunDurationActionRunner::registerToDurationTime()");
   unregisterToDurationTime();
+  durationTimeInUse = true;
   return registerOnRelativeTime(durationSeconds, durationTimeHandler.get());
 }
 
 void CQVRunDurationActionRunner::unregisterToDurationTime() {
   QV_TRACE_SCOPE("CQVRunDurationActionRunner::unregisterToDurationTime");
+  if (!durationTimeInUse) return;
+  durationTimeInUse = false;
   unregisterTimeHandler(durationTimeHandler.get());
 }
 

@@ -32,6 +32,7 @@ class CQVRunDurationActionRunner : public CQVActionRunner {
 
  private:
   const std::unique_ptr<CQVBaseRunnerTimeHandler> durationTimeHandler;
+  bool durationTimeInUse = false;  // registered since the last unregistration (or already served)
   int durationSeconds = 0;
   const bool preRun;
 };
