@@ -20,3 +20,4 @@ constexpr double kMaxSpeed = 1000000;
 constexpr double kMaxVusers = 1000000;
 constexpr double kMaxSimulatedSeconds = 31536000;  // a year
 constexpr double kMaxProgressSeconds = 86400;      // a day
+constexpr double kMaxLingerSeconds = 86400;        // a day
