@@ -59,7 +59,8 @@ double RunStatus::secondsAt(std::uint64_t fileTime) const {
   return fileTime > origin ? milliRound(static_cast<double>(fileTime - origin) / QV_FILE_TIME_UNITS_PER_SECOND) : 0.0;
 }
 
-Json RunStatus::groupsJson(const ScheduleView& view, const std::optional<HttpSnapshot>& http) const {
+Json RunStatus::groupsJson(const ScheduleView& view, const std::vector<VusersCounts>& pools,
+                          const std::optional<HttpSnapshot>& http) const {
   Json groups = Json::array();
   for (std::size_t i = 0; i < view.groups.size(); ++i) {
     const ScheduleView::Group& g = view.groups[i];
@@ -67,7 +68,7 @@ Json RunStatus::groupsJson(const ScheduleView& view, const std::optional<HttpSna
                       {"state", live_.groupState(g.name)},
                       {"run_time_s", g.hasRunTime ? Json(g.runTime) : Json()},
                       {"run_mode", g.hasMode ? Json(runModeWord(g.mode)) : Json()},
-                      {"pool", poolJson(host_.counts(g.name))},
+                      {"pool", poolJson(pools[i])},
                       {"http", http && i < http->pools.size() ? httpJson(http->pools[i]) : Json()}});
   }
   return groups;
@@ -77,9 +78,11 @@ Json RunStatus::statusAt(std::uint64_t now) const {
   const ScheduleView view = live_.schedule();
   std::optional<HttpSnapshot> http;
   if (http_) http = http_->snapshot();
+  std::vector<VusersCounts> pools;  // read once, so that the total is their sum
   VusersCounts total;
-  for (const std::string& pool : live_.pools()) {
-    const VusersCounts c = host_.counts(pool);
+  for (const ScheduleView::Group& group : view.groups) {
+    pools.push_back(host_.counts(group.name));
+    const VusersCounts& c = pools.back();
     total.total += c.total;
     total.idle += c.idle;
     total.initialized += c.initialized;
@@ -91,7 +94,7 @@ Json RunStatus::statusAt(std::uint64_t now) const {
           {"speed", speed_},
           {"time_s", secondsAt(now)},
           {"stage", stageJson(view)},
-          {"groups", groupsJson(view, http)},
+          {"groups", groupsJson(view, pools, http)},
           {"total", {{"pool", poolJson(total)}, {"http", http ? httpJson(http->total) : Json()}}}};
 }
 

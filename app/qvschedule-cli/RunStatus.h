@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class RunStatus {
  public:
@@ -31,7 +32,8 @@ class RunStatus {
 
  private:
   Json statusAt(std::uint64_t now) const;
-  Json groupsJson(const ScheduleView& view, const std::optional<HttpSnapshot>& http) const;
+  Json groupsJson(const ScheduleView& view, const std::vector<VusersCounts>& pools,
+                  const std::optional<HttpSnapshot>& http) const;
   double secondsAt(std::uint64_t fileTime) const;
 
   const LiveRun& live_;
