@@ -174,6 +174,7 @@ void expectCoherent(const json& status) {
   const json& group = status["groups"][0];
   EXPECT_EQ(group["name"], "scenario");
   EXPECT_EQ(group["pool"], pool);
+  EXPECT_EQ(group["run_time_s"], status["run_time_s"]);
   if (status["stage"].is_object() && status["stage"]["has_next"] == true) {
     EXPECT_GE(status["stage"]["seconds_to_next"].get<long>(), 0);
     EXPECT_LE(status["stage"]["seconds_to_next"].get<long>(), 60);
@@ -195,13 +196,15 @@ TEST(WebApi, StatusFollowsAWholeRun) {
 
     std::set<std::string> states, stages;
     double time = 0;
-    long mostRunning = 0, requests = 0, rps = 0;
+    long runTime = 0, mostRunning = 0, requests = 0, rps = 0;
     for (const json& status : seen) {
       expectCoherent(status);
       states.insert(status["state"]);
       if (status["stage"].is_object()) stages.insert(status["stage"]["current"]);
       EXPECT_GE(status["time_s"].get<double>(), time);
       time = status["time_s"];
+      EXPECT_GE(status["run_time_s"].get<long>(), runTime);
+      runTime = status["run_time_s"];
       mostRunning = std::max(mostRunning, status["total"]["pool"]["running"].get<long>());
       EXPECT_EQ(status["total"]["http"].is_null(), !http);
       if (!http) continue;
@@ -214,6 +217,7 @@ TEST(WebApi, StatusFollowsAWholeRun) {
     EXPECT_EQ(requests > 0 && rps > 0, http) << requests << " requests, at most " << rps << " a second";
     const json& last = seen.back();
     EXPECT_NEAR(last["time_s"].get<double>(), 105, 2);
+    EXPECT_NEAR(last["run_time_s"].get<long>(), 105, 2);
     EXPECT_EQ(last["groups"][0]["state"], "finished");
     EXPECT_EQ(last["total"]["pool"]["done"], 10);
     expectPlanOfTheTypicalRoad(run);

@@ -30,6 +30,15 @@ Json stageJson(const ScheduleView& view) {
   return stage;
 }
 
+// The scenario's run time, or by groups the longest of the groups'; null before any.
+Json runTimeJson(const ScheduleView& view) {
+  Json longest;
+  for (const ScheduleView::Group& g : view.groups) {
+    if (g.hasRunTime && (longest.is_null() || g.runTime > longest.get<long>())) longest = g.runTime;
+  }
+  return longest;
+}
+
 // The measurements of one pool (or of all): the last one-second sample and the run so far.
 Json httpJson(const PoolState& pool) {
   const MetricsTotals& last = pool.lastSecond;
@@ -93,6 +102,7 @@ Json RunStatus::statusAt(std::uint64_t now) const {
           {"definition", definition_},
           {"speed", speed_},
           {"time_s", secondsAt(now)},
+          {"run_time_s", runTimeJson(view)},
           {"stage", stageJson(view)},
           {"groups", groupsJson(view, pools, http)},
           {"total", {{"pool", poolJson(total)}, {"http", http ? httpJson(http->total) : Json()}}}};

@@ -134,6 +134,7 @@ function applyStatus(status) {
   badge.textContent = badge.dataset.state = status.state;
   document.title = `qvschedule · ${status.state}`;
   $('stage-line').replaceChildren(...stageLine(status));
+  $('run-time').textContent = status.run_time_s === null ? '' : `run time ${clock(status.run_time_s)}`;
   $('pause').disabled = status.state !== 'running';
   $('resume').disabled = status.state !== 'paused';
   $('stop').disabled = !['running', 'paused', 'loaded'].includes(status.state);
