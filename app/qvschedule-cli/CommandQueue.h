@@ -3,9 +3,9 @@
 // commands here, so that they are served one at a time, in order, by the same code. A caller of
 // the API waits for the loop's answer (bounded) and then reads the state the loop left.
 //
-// Threads: post(), call() and wake() from any thread; take(), answer() and close() from the run
+// Threads: post() and call() from any thread; take(), answer() and close() from the run
 // loop. mutex_ guards the queue, the answers and closed_; it is a leaf lock. The event is shared
-// so that a listener that outlives the loop can still set it.
+// so that a listener that outlives the loop (a failed output's) can still set it.
 #pragma once
 
 #include "ConsoleInput.h"
@@ -41,9 +41,6 @@ class CommandQueue {
   void post(Command command);
   // Queues `command` from the API and waits up to `timeout` for the loop's answer.
   Answer call(Command command, std::chrono::milliseconds timeout);
-  // Wakes the loop without a command (a failed output).
-  void wake() { event_->set(); }
-
   std::shared_ptr<QVEvent> event() const { return event_; }
   std::vector<Request> take();
   void answer(std::uint64_t id, Answer answer);
