@@ -19,6 +19,7 @@ const run = {
   paused: [],           // [[from_s, to_s or null], ...]
   samples: [],          // [{time, rps, p95}] with HTTP vusers
   timeline: [],         // the last entries, oldest first
+  unauthorized: false,  // the server asked for a token this page does not have
 };
 
 const $ = (id) => document.getElementById(id);
@@ -436,7 +437,7 @@ function connect() {
   source = new EventSource('/api/events' + (query ? '?' + query : ''));
   source.onopen = () => setConnection('live', 'live');
   source.onerror = () => {
-    setConnection('lost', isOver() ? 'server gone (run over)' : 'reconnecting');
+    if (!run.unauthorized) setConnection('lost', isOver() ? 'server gone (run over)' : 'reconnecting');
     if (source.readyState === EventSource.CLOSED) {  // refused: try again ourselves
       source = null;
       setTimeout(connect, 2000);
@@ -484,7 +485,9 @@ async function loadPlan() {
 async function loadStatus() {
   try {
     const response = await api('/api/status');
+    run.unauthorized = response.status === 401;
     if (response.ok) applyStatus(await response.json());
+    if (run.unauthorized) setConnection('lost', 'this server needs its token: open the page with ?token=…');
   } catch (error) { /* the stream brings it too */ }
 }
 
