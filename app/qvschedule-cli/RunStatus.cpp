@@ -98,10 +98,11 @@ Json RunStatus::statusAt(std::uint64_t now) const {
     total.running += c.running;
     total.done += c.done;
   }
-  return {{"state", runStateName(live_.state())},
+  const RunState state = live_.state();  // times count from the start, which comes before "running"
+  return {{"state", runStateName(state)},
           {"definition", definition_},
           {"speed", speed_},
-          {"time_s", secondsAt(now)},
+          {"time_s", state == RunState::Loaded ? 0.0 : secondsAt(now)},
           {"run_time_s", runTimeJson(view)},
           {"stage", stageJson(view)},
           {"groups", groupsJson(view, pools, http)},

@@ -32,9 +32,12 @@ const char* const kSecurityPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self' data:; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// The JSON text of `value`; bytes that are not UTF-8 become U+FFFD.
+std::string text(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
 void sendJson(httplib::Response& response, int status, const Json& body) {
   response.status = status;
-  response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+  response.set_content(text(body), "application/json");
 }
 
 void sendError(httplib::Response& response, int status, const std::string& reason) {
@@ -212,7 +215,7 @@ void WebServer::control(CommandQueue::Command command, httplib::Response& respon
   const Json status = parts_.status.status();
   switch (answer.outcome) {
     case CommandQueue::Outcome::Applied:
-      parts_.live.publishStatus(status.dump(-1, ' ', false, Json::error_handler_t::replace));
+      parts_.live.publishStatus(text(status));
       return sendJson(response, 200, status);
     case CommandQueue::Outcome::Refused:
     case CommandQueue::Outcome::Over:
@@ -277,10 +280,10 @@ void WebServer::tick() {
   while (!live.closed()) {
     const bool due = std::chrono::steady_clock::now() >= next;
     const std::uint64_t state = live.stateVersion();
-    const bool over = live.state() == RunState::Finished || live.state() == RunState::Stopped;
-    if (due && !over) live.addSample(parts_.status.sample().dump(-1, ' ', false, Json::error_handler_t::replace));
+    const RunState run = live.state();
+    if (due && (run == RunState::Running || run == RunState::Paused)) live.addSample(text(parts_.status.sample()));
     if (due || state != stateSeen) {
-      live.publishStatus(parts_.status.status().dump(-1, ' ', false, Json::error_handler_t::replace));
+      live.publishStatus(text(parts_.status.status()));
       stateSeen = state;
     }
     if (due) next += kTick;
