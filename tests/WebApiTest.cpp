@@ -259,6 +259,7 @@ TEST(WebApi, PauseThenResumeMovesLaterCallsByThePausedSpan) {
 TEST(WebApi, CallsNeedTheTokenOffLoopbackAndAnswer409WhenTheyDoNotApply) {
   ServedRun run({"run", "--speed", "5", "--serve", "0.0.0.0:0", "--serve-linger", "60"});
   ASSERT_THAT(run.token(), testing::MatchesRegex("[0-9a-f]{32}")) << run.child().output();
+  ASSERT_TRUE(pollUntil([&] { return run.status()["state"] == "running"; }));  // the server comes up first
   const std::string bearer = "Bearer " + run.token();
   struct Row {
     const char* method;

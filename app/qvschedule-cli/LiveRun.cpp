@@ -1,5 +1,7 @@
 #include "LiveRun.h"
 
+#include "QVClock.h"
+
 #include <algorithm>
 
 const char* runStateName(RunState state) {
@@ -16,8 +18,10 @@ const char* runStateName(RunState state) {
 LiveRun::LiveRun(std::vector<std::string> pools, bool byGroup) : pools_(std::move(pools)), byGroup_(byGroup) {}
 
 void LiveRun::setState(RunState state) {
+  const std::uint64_t now = QVNowFileTime();
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = state;
+  if ((state == RunState::Finished || state == RunState::Stopped) && endedAt_ == 0) endedAt_ = now;
   ++stateVersion_;
   changedLocked();
 }
@@ -107,6 +111,11 @@ void LiveRun::publishStatus(std::string json) {
 std::pair<std::uint64_t, std::string> LiveRun::status() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return {statusVersion_, status_};
+}
+
+std::uint64_t LiveRun::endedAt() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return endedAt_;
 }
 
 std::uint64_t LiveRun::version() const {

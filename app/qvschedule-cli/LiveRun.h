@@ -62,6 +62,8 @@ class LiveRun {
 
   void setState(RunState state);
   RunState state() const;
+  // The file time at which the state became finished or stopped (0 before).
+  std::uint64_t endedAt() const;
   // Keeps the facade's answers of now for every later schedule(); before the schedule is stopped.
   void freezeSchedule();
   ScheduleView schedule() const;
@@ -100,6 +102,7 @@ class LiveRun {
   mutable std::mutex mutex_;  // guards the members below; a leaf lock
   mutable std::condition_variable changed_;
   RunState state_ = RunState::Loaded;
+  std::uint64_t endedAt_ = 0;
   std::deque<Event> history_;
   std::uint64_t nextId_ = 1;
   std::set<std::string> started_;

@@ -173,8 +173,8 @@ std::string runHeader(const Definition& definition, const RunOptions& options, c
   return header.str();
 }
 
-// The note that ends the run; answers the time of the end.
-std::uint64_t noteEnd(Session& session, bool stopped) {
+// The note that ends the run.
+void noteEnd(Session& session, bool stopped) {
   const VusersHost& host = *session.vusers;
   const std::uint64_t end = host.isFinished() ? host.finishedAt() : QVNowFileTime();
   if (stopped) {
@@ -183,7 +183,6 @@ std::uint64_t noteEnd(Session& session, bool stopped) {
     session.console.line(end, "note",
                          "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
   }
-  return end;
 }
 
 }  // namespace
@@ -218,10 +217,10 @@ int commandRun(const RunOptions& options) {
 
   const bool stopped = RunLoop(session, options, commands, serveRun ? serveRun->live() : nullptr).run();
 
-  const std::uint64_t end = noteEnd(session, stopped);
+  noteEnd(session, stopped);
   session.close();
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
-  if (serveRun) serveRun->finish(session, end);  // the final state stays readable for --serve-linger
+  if (serveRun) serveRun->finish(session);  // the final state stays readable for --serve-linger
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;

@@ -98,11 +98,14 @@ Json RunStatus::statusAt(std::uint64_t now) const {
     total.running += c.running;
     total.done += c.done;
   }
-  const RunState state = live_.state();  // times count from the start, which comes before "running"
+  // Times count from the start, which comes before "running", and stand still at the end (read after
+  // `now`, so that a status taken before the end never shows a later time).
+  const RunState state = live_.state();
+  const std::uint64_t ended = live_.endedAt();
   return {{"state", runStateName(state)},
           {"definition", definition_},
           {"speed", speed_},
-          {"time_s", state == RunState::Loaded ? 0.0 : secondsAt(now)},
+          {"time_s", state == RunState::Loaded ? 0.0 : secondsAt(ended ? ended : now)},
           {"run_time_s", runTimeJson(view)},
           {"stage", stageJson(view)},
           {"groups", groupsJson(view, pools, http)},
@@ -117,8 +120,8 @@ Json RunStatus::status() const {
   return statusAt(QVNowFileTime());
 }
 
-void RunStatus::freeze(std::uint64_t end) {
-  Json status = statusAt(end);
+void RunStatus::freeze() {
+  Json status = statusAt(QVNowFileTime());
   std::lock_guard<std::mutex> lock(mutex_);
   frozen_ = std::move(status);
 }

@@ -27,8 +27,8 @@ class RunStatus {
 
   Json status() const;
   Json sample() const;
-  // From now on status() answers the status of this moment, with the time of `end`.
-  void freeze(std::uint64_t end);
+  // From now on status() answers the status of this moment.
+  void freeze();
 
  private:
   Json statusAt(std::uint64_t now) const;

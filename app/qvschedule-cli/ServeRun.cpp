@@ -74,8 +74,8 @@ std::string ServeRun::description() const {
   return "live page: " + url + (token_.empty() ? "" : " (every API call needs Authorization: Bearer " + token_ + ")");
 }
 
-void ServeRun::finish(Session& session, std::uint64_t end) {
-  status_->freeze(end);
+void ServeRun::finish(Session& session) {
+  status_->freeze();
   linger(session);
   server_->stop();
   session.console.setTap(nullptr);

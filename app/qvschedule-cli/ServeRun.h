@@ -33,7 +33,7 @@ class ServeRun {
   LiveRun* live() { return live_.get(); }
   // After Session::close(): the final status from now on, --serve-linger, then the server stops.
   // Called whenever start() succeeded, before the session goes.
-  void finish(Session& session, std::uint64_t end);
+  void finish(Session& session);
 
  private:
   ServeRun() = default;
