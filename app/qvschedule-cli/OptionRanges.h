@@ -23,3 +23,4 @@ constexpr double kMaxProgressSeconds = 86400;      // a day
 constexpr double kMaxMilliseconds = 86400000;      // a day
 constexpr double kMaxIterations = 2147483647;      // what a 32-bit count holds
 constexpr double kMaxEventLoops = 256;
+constexpr double kMaxLingerSeconds = 86400;        // a day

@@ -24,6 +24,7 @@ const char* const kExitStatusHelp = R"(Exit status:
   5    an output could not be written (chart, series, log file, standard output or error)
   6    run: a --threshold failed (the summary says which)
   7    run: no HTTP vuser could connect to its target
+  8    run: the --serve address could not be listened on
   70   preview: the scheduler was still busy after a minute of real time (an internal error)
   130  a second Ctrl-C (143: a second SIGTERM) ended the program at once
   141  standard output or error was a pipe closed by its reader (as when SIGPIPE ends it))";
@@ -84,6 +85,7 @@ CLI::App* addRun(CLI::App& app, RunOptions& run) {
   command->add_option("--format", run.format, "text, or ndjson: one JSON object per timeline line")
       ->transform(CLI::CheckedTransformer(kNdjson));
   addHttpOptions(command, run.http);
+  addServeOptions(command, run.serve);
   return command;
 }
 
