@@ -5,7 +5,9 @@
 //    handler on one thread, against a bare mutex + condition-variable queue;
 //  - loading definitions of 1,000 and 10,000 groups, against expat's bare parse of the same text
 //    (the library's parser, with namespaces, no handlers: the least any load must cost), and
-//    stopping a schedule of 10,000 groups right after its load and once it has started.
+//    stopping a schedule of 10,000 groups right after its load and once it has started;
+//  - running schedules of 1,000 and 10,000 groups that start together to their end (CPU time of
+//    the process, so that a shared machine's scheduling does not favour the short run).
 // Every figure is the median over the repetitions. --smoke runs small sizes once.
 #include "BenchTable.h"
 #include "DefinitionGenerator.h"
@@ -23,6 +25,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <deque>
 #include <list>
 #include <map>
@@ -262,6 +265,44 @@ void BM_StopAfterStart(benchmark::State& state) {
   }
 }
 
+// CPU seconds used so far by all threads of the process.
+double processCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Groups that each run all their vusers at once, all with the scenario: the whole schedule ends
+// within its first instant of virtual time.
+std::string runAllGroupsText(int groups) {
+  std::string xml =
+      "<LoadTest><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+      "<SchedulerType>Groups</SchedulerType><Groups><InitAllBeforeStart>false</InitAllBeforeStart>";
+  for (int i = 0; i < groups; ++i) {
+    xml += "<GroupScheduler><GroupName>group" + std::to_string(i) +
+           "</GroupName><StartupMode><StartAtScenarioBegining/></StartupMode><Scheduling><DynamicScheduling>"
+           "<RunAll/></DynamicScheduling></Scheduling></GroupScheduler>";
+  }
+  return xml + "</Groups></Manual></Scheduler></LoadTest>";
+}
+
+// From start to the end of the schedule: every group starts, calls the host once and finishes,
+// and the last finished group ends the schedule.
+void BM_Finish(benchmark::State& state) {
+  FacadeSetup setup;
+  const std::string text = runAllGroupsText(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    if (!CQVSchedulerFacade::setXMLString(text.c_str())) state.SkipWithError("the definition was refused");
+    const double t0 = processCpuSeconds();
+    CQVSchedulerFacade::start();
+    setup.clock->settle();
+    const double t1 = processCpuSeconds();
+    if (CQVSchedulerFacade::isRunning()) state.SkipWithError("the schedule did not finish");
+    CQVSchedulerFacade::stop();
+    state.SetIterationTime(t1 - t0);
+  }
+}
+
 // Keeps the console output and collects the time per iteration of every repetition.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
@@ -316,6 +357,8 @@ int main(int argc, char** argv) {
   add("ExpatParse", BM_ExpatParse, s.groupsLarge);
   add("StopAfterLoad", BM_StopAfterLoad, s.groupsLarge);
   add("StopAfterStart", BM_StopAfterStart, s.groupsLarge);
+  add("Finish", BM_Finish, s.groupsSmall);
+  add("Finish", BM_Finish, s.groupsLarge);
   benchmark::RegisterBenchmark("EventsRoad", BM_EventsRoad)->Repetitions(repetitions)->MinTime(minTime);
   benchmark::RegisterBenchmark("BareQueue", BM_BareQueue)->Repetitions(repetitions)->MinTime(minTime);
 
@@ -380,5 +423,12 @@ int main(int argc, char** argv) {
   const double stopRatio = loadLarge > 0 ? stop / loadLarge : 0;
   printRow("stop a started schedule of " + thousands(s.groupsLarge) + " groups (vs its load)", formatSeconds(stop),
            formatSeconds(loadLarge), formatRatio(stopRatio), "ratio ≤ 3", stopRatio > 0 && stopRatio <= 3.0);
+
+  const double finishSmall = reporter.median(withSize("Finish", s.groupsSmall));
+  const double finishLarge = reporter.median(withSize("Finish", s.groupsLarge));
+  const double finishGrowth = finishSmall > 0 ? finishLarge / finishSmall : 0;
+  printRow("finish " + thousands(s.groupsLarge) + " groups starting together vs " + thousands(s.groupsSmall) + ", CPU",
+           formatSeconds(finishLarge), formatSeconds(finishSmall), formatRatio(finishGrowth), "ratio ≤ 12",
+           finishGrowth > 0 && finishGrowth <= 12.0);
   return 0;
 }

@@ -2,11 +2,17 @@
 #include "QVBaseRunner.h"
 #include "QVEventsManager.h"
 #include "QVHostEventDefs.h"
+#include "QVRampDownVusersActionRunner.h"
+#include "QVRampUpAllVusersActionRunner.h"
+#include "QVRampUpVusersActionRunner.h"
 #include "QVScheduleServices.h"
+#include "QVScheduler.h"
 #include "QVTestSupport.h"
+#include "ScheduleTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -129,4 +135,51 @@ TEST(BaseRunner, OtherTimeHandlersGoToOnTimeArrived) {
   ASSERT_EQ(f.runner.otherTimes.size(), 1u);
   EXPECT_EQ(f.runner.otherTimes[0], &handler);
   EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
+}
+
+TEST(BaseRunner, OperationsTraceEnterAndExitWithTheirSourceFile) {
+  ScopedMemoryLog log;
+  struct PlainRunner : CQVBaseRunner {
+    bool start() override { return true; }
+  } runner;
+  runner.startToRun();  // the base's beforeStartRunning
+  runner.stopRunning();
+  CQVBaseRunnerTimeHandler timeHandler(&runner);
+  runner.onTime(&timeHandler);  // not the start-condition handler: onTimeArrived
+  const CQVGroupFinishedRunningEventDef def("a");
+  CQVBaseRunnerEventHandler eventHandler(def, &runner);
+  runner.onEvent(def, &eventHandler);  // not a start-condition handler: onEventArrived
+  delete new CQVRampUpVusersActionRunner();
+  delete new CQVRampDownVusersActionRunner();
+  delete new CQVRampUpAllVusersActionRunner();
+  static testing::NiceMock<MockHost> host;
+  CQVScheduler::getInstance()->setVusersServices(&host);
+
+  const struct {
+    const char* function;
+    const char* file;
+  } expected[] = {
+      {"CQVBaseRunner::beforeStartRunning", ".\\src\\QVBaseRunner.cpp"},
+      {"CQVBaseRunner::stopRunning", ".\\src\\QVBaseRunner.cpp"},
+      {"CQVBaseRunner::onTimeArrived", ".\\src\\QVBaseRunner.cpp"},
+      {"CQVBaseRunner::onEventArrived", ".\\src\\QVBaseRunner.cpp"},
+      {"CQVRampVusersActionRunner::~CQVRampVusersActionRunner", ".\\src\\QVRampVusersActionRunner.cpp"},
+      {"CQVRampUpVusersActionRunner::~CQVRampUpVusersActionRunner", ".\\src\\QVRampUpVusersActionRunner.cpp"},
+      {"CQVRampDownVusersActionRunner::~CQVRampDownVusersActionRunner", ".\\src\\QVRampDownVusersActionRunner.cpp"},
+      {"CQVBaseRampAllVusersActionRunner::CQVBaseRampAllVusersActionRunner",
+       ".\\src\\QVBaseRampAllVusersActionRunner.cpp"},
+      {"CQVBaseRampAllVusersActionRunner::~CQVBaseRampAllVusersActionRunner",
+       ".\\src\\QVBaseRampAllVusersActionRunner.cpp"},
+      {"CQVScheduler::setVusersServices", ".\\src\\QVScheduler.cpp"},
+  };
+  const std::vector<QVLogRecord> records = log->records();
+  for (const auto& row : expected) {
+    SCOPED_TRACE(row.function);
+    for (QVLogKind kind : {QVLogKind::TraceEnter, QVLogKind::TraceExit}) {
+      const bool found = std::any_of(records.begin(), records.end(), [&](const QVLogRecord& r) {
+        return r.logger == "QVSchedule" && r.kind == kind && r.text == row.function && r.file == row.file;
+      });
+      EXPECT_TRUE(found) << QVLogKindName(kind);
+    }
+  }
 }

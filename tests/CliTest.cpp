@@ -369,8 +369,11 @@ TEST(CliCheckTest, BuiltinExampleIsValidWithSummary) {
 }
 
 TEST(CliCheckTest, EveryExampleFileIsValid) {
-  const std::vector<std::string> names = {"typical-road.xml", "groups.xml", "init-all-before-start.xml",
-                                          "ramp-down.xml", "run-until-complete.xml", "http-ramp.xml"};
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(kExamples)) {
+    if (entry.path().extension() == ".xml") names.push_back(entry.path().filename().string());
+  }
+  ASSERT_GE(names.size(), 6u);
   for (const std::string& name : names) {
     const std::string path = kExamples + "/" + name;
     const Result r = runCli({"check", path});
@@ -799,6 +802,11 @@ TEST(CliUsageTest, HelpVersionAndUsageErrors) {
       {{"preview", "--init-seconds", "1e400"}, "from 0 to 31,536,000"},
       {{"run", "--progress-every", "100000"}, "from 0 to 86,400"},
       {{"check", "--format", "xml"}, "--format"},
+      {{"run", "--serve", "localhost"}, "--serve port must be a whole number from 0 to 65,535"},
+      {{"run", "--serve", "127.0.0.1:70000"}, "from 0 to 65,535"},
+      {{"run", "--serve", "::1:8080"}, "an IPv6 address in brackets"},
+      {{"run", "--serve-linger", "5"}, "--serve-linger and --serve-token need --serve"},
+      {{"run", "--serve", "0", "--serve-linger", "-1"}, "--serve-linger: must be a number from 0 to 86,400"},
   };
   for (const Case& c : cases) {
     const Result r = runCli(c.args);

@@ -1,5 +1,6 @@
 // HTTP vusers: the histogram and thresholds they report with, and `qvschedule run --http` as a
-// subprocess against a server on 127.0.0.1 started by the test (TargetServer).
+// subprocess against servers on 127.0.0.1 started by the test (TargetServer, and TlsServer for
+// HTTPS).
 #include "ChildProcess.h"
 #include "Histogram.h"
 #include "TargetServer.h"
@@ -12,6 +13,7 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -191,6 +193,7 @@ TEST(HttpRun, TypicalRoadRequestRateFollowsTheRunningVusers) {
   const json run = readJson(files.path("run.json"));
   EXPECT_EQ(run["total"]["requests"].get<std::size_t>(), hits.size());
   EXPECT_EQ(run["total"]["errors"]["total"].get<int>(), 0);
+  EXPECT_EQ(run["total"]["protocols"], json({{"HTTP/1.1", hits.size()}}));
   int checked = 0;
   double previous = 0;
   for (const json& sample : run["series"]) {
@@ -233,11 +236,12 @@ TEST(HttpRun, PauseHoldsTheLoopsAndResumeRestartsThem) {
 TEST(HttpRun, GroupStartsAfterTheOtherCompletedItsIterations) {
   TargetServer server;
   TempFiles files;
-  auto cli = startCli({kData + "/http_groups_until_complete.xml", "--vusers", "3", "--iterations", "4", "--think-ms",
-                       "5", "--group-http", "g1=" + server.url("/g1"), "--group-http", "g2=" + server.url("/g2"),
-                       "--out", files.path("run.json")});
+  // g1's 40 vusers connect at once: none may wait for a connect to be tried again.
+  auto cli = startCli({kData + "/http_groups_until_complete.xml", "--vusers", "3", "--group-vusers", "g1=40",
+                       "--iterations", "4", "--think-ms", "5", "--group-http", "g1=" + server.url("/g1"),
+                       "--group-http", "g2=" + server.url("/g2"), "--out", files.path("run.json")});
   ASSERT_EQ(cli->wait(30s), 0) << cli->output();
-  EXPECT_EQ(server.count("/g1"), 12u);
+  EXPECT_EQ(server.count("/g1"), 160u);
   EXPECT_EQ(server.count("/g2"), 12u);
   Clock::time_point lastG1 = Clock::time_point::min(), firstG2 = Clock::time_point::max();
   for (const auto& hit : server.hits()) {
@@ -247,11 +251,13 @@ TEST(HttpRun, GroupStartsAfterTheOtherCompletedItsIterations) {
   EXPECT_LT(lastG1, firstG2);
   const std::string out = cli->output();
   EXPECT_LT(out.find("g1         groupFinishedRunning"), out.find("g2         runAllGroupVusers"));
-  EXPECT_THAT(out, HasSubstr("groupAllVusersInit"));
+  const std::size_t initialized = out.find("g1         groupAllVusersInit");
+  ASSERT_NE(initialized, std::string::npos) << out;
+  EXPECT_LT(out.substr(out.rfind('\n', initialized) + 1, 9), "00:00.500") << out;
   const json run = readJson(files.path("run.json"));
-  EXPECT_EQ(run["groups"][0]["requests"].get<int>(), 12);
+  EXPECT_EQ(run["groups"][0]["requests"].get<int>(), 160);
   EXPECT_EQ(run["groups"][1]["requests"].get<int>(), 12);
-  EXPECT_EQ(run["groups"][0]["init"]["ok"].get<int>(), 3);
+  EXPECT_EQ(run["groups"][0]["init"]["ok"].get<int>(), 40);
 }
 
 TEST(HttpRun, ServerErrorsAndStallsFailAThreshold) {
@@ -307,6 +313,84 @@ TEST(HttpRun, RefusedConnectionGivesInitErrorsAndEnds) {
   EXPECT_THAT(out, HasSubstr("ended-init-failed"));
 }
 
+// An HTTPS server on 127.0.0.1 (cpp-httplib's on OpenSSL) with the certificate and key of two PEM
+// files: it answers every GET at once and counts requests, the client connections they came over,
+// and the TLS handshakes begun (OpenSSL's own counter). mutex_ guards the counts; a leaf lock.
+class TlsServer {
+ public:
+  TlsServer(const std::string& cert, const std::string& key) : server_(cert.c_str(), key.c_str()) {
+    if (!server_.is_valid()) throw std::runtime_error("cannot use " + cert + " and " + key);
+    server_.set_keep_alive_max_count(1000000);
+    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++requests_;
+      ports_.insert(request.remote_port);
+      response.set_content("ok", "text/plain");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    const auto deadline = Clock::now() + 10s;
+    while (!server_.is_running() && Clock::now() < deadline) std::this_thread::yield();
+  }
+  ~TlsServer() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
+  long handshakes() const { return SSL_CTX_sess_accept(server_.ssl_context()); }
+  std::size_t requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  std::size_t connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ports_.size();
+  }
+
+ private:
+  httplib::SSLServer server_;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::size_t requests_ = 0;
+  std::set<int> ports_;
+};
+
+// A self-signed certificate for 127.0.0.1, and a target that uses it: trusted only when told.
+// Each vuser opens one TLS connection when it is initialized and sends all its requests over it.
+TEST(HttpRun, SelfSignedTargetIsTrustedOnlyWhenTold) {
+  TempFiles files;
+  const std::string cert = files.path("cert.pem"), key = files.path("key.pem");
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                         "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
+                         " 2>/dev/null").c_str()),
+            0);
+  struct Row {
+    std::vector<std::string> trust;
+    int exit;
+    std::vector<std::string> messages;
+  };
+  for (const Row& row : std::vector<Row>{
+           {{}, 7, {"SSL certificate problem", "(trust its certificate with --cacert FILE", "no vuser could connect"}},
+           {{"--cacert", cert}, 0, {"; trusting " + cert, "protocols: HTTP/1.1 6"}},
+           {{"--insecure"}, 0, {"qvschedule: warning: --insecure: the certificates", "; certificates not verified"}}}) {
+    const std::string what = row.trust.empty() ? "untrusted" : row.trust[0];
+    TlsServer server(cert, key);
+    std::vector<std::string> args{kData + "/http_init_until_complete.xml", "--vusers", "2", "--iterations", "3",
+                                  "--http", server.url(), "--out", files.path("run.json")};
+    args.insert(args.end(), row.trust.begin(), row.trust.end());
+    auto cli = startCli(args);
+    ASSERT_EQ(cli->wait(30s), row.exit) << what << '\n' << cli->output();
+    for (const std::string& message : row.messages) EXPECT_THAT(cli->output(), HasSubstr(message)) << what;
+    // Two connections and handshakes in all: the initializations', reused by the requests.
+    EXPECT_EQ(server.handshakes(), 2) << what;
+    EXPECT_EQ(server.requests(), row.exit == 0 ? 6u : 0u) << what;
+    EXPECT_EQ(server.connections(), row.exit == 0 ? 2u : 0u) << what;
+    EXPECT_EQ(readJson(files.path("run.json"))["total"]["init"]["ok"].get<int>(), row.exit == 0 ? 2 : 0) << what;
+  }
+}
+
 TEST(HttpRun, BadInputIsRefusedBeforeAnythingStarts) {
   TempFiles files;
   const std::string ok = "http://127.0.0.1:9/";
@@ -325,7 +409,10 @@ TEST(HttpRun, BadInputIsRefusedBeforeAnythingStarts) {
            {{groups, "--http", ok, "--threshold", "g7:p95<1s"}, "has no group \"g7\""},
            {{"--http", ok, "--header", "NoColon"}, "a header is \"Name: value\""},
            {{"--threshold", "p95<1s"}, "need --http or --group-http"},
-           {{"--http", ok, "--out", files.path("no/such/dir/run.json")}, "cannot write"}}) {
+           {{"--http", ok, "--out", files.path("no/such/dir/run.json")}, "cannot write"},
+           {{"--http", ok, "--cacert", "/no/such/ca.pem"}, "--cacert /no/such/ca.pem: cannot read the file"},
+           {{"--http", ok, "--cacert", kData + "/http_run_short.xml"}, "no certificate in it (expected PEM"},
+           {{"--http", ok, "--iterations", "1e30"}, "--iterations: must be a whole number from 1 to 2,147,483,647"}}) {
     auto cli = startCli(row.args);
     EXPECT_EQ(cli->wait(20s), 2) << row.message;
     const std::string out = cli->output();

@@ -486,3 +486,20 @@ TEST(ScheduleRun, RepeatedInitializedEventDoesNotRestartTheRunTime) {
   EXPECT_TRUE(schedule.root.getRunTime(CQVScenarioContext(), runTime));
   EXPECT_EQ(runTime, 20) << "60 s since start, minus 10 s of initialization and 30 s of pause";
 }
+
+TEST(ScheduleRun, RepeatedInitializedEventFinishesTheGroupOnce) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVGroupRunner* group = schedule.addGroup("G");
+  schedule.add(group, new CQVInitAllVusersActionRunner());  // the group's last action
+  EXPECT_CALL(host, onGroupFinished("G")).Times(1);
+  EXPECT_CALL(host, onSchedulerFinished()).Times(1);
+  schedule.start();
+  clock->settle();
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupAllVusersInitEventDef("G"));
+  CQVEventsManager::instance()->notifyOnEvent(CQVGroupAllVusersInitEventDef("G"));
+  clock->settle();
+  EXPECT_EQ(group->getRunState(), CQVBaseRunner::FINISHED);
+}

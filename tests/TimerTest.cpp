@@ -512,8 +512,9 @@ TEST(Timer, HandlerMayRegisterFromItsCallback) {
   CQVTimer timer;
   const std::uint64_t t0 = clock->now();
   CallLog log;
-  TestHandler immediate("immediate", log), later("later", log), sibling("sibling", log);
+  TestHandler immediate("immediate", log), later("later", log), sibling("sibling", log), earlier("earlier", log);
   TestHandler registrar("registrar", log, [&] {
+    timer.registerOnRelativeTime(-5, &earlier);
     timer.registerOnRelativeTime(0, &immediate);
     timer.registerOnRelativeTime(2, &later);
   });
@@ -521,12 +522,14 @@ TEST(Timer, HandlerMayRegisterFromItsCallback) {
   timer.registerOnRelativeTime(3, &registrar);
   timer.registerOnRelativeTime(3, &sibling);
   clock->advance(std::chrono::seconds(3));
-  // The 0 s registration joins the entry being served and runs in the same pass, promptly.
-  EXPECT_THAT(log.calls(), ElementsAre(Call{"registrar", t0 + 3 * kSecond}, Call{"sibling", t0 + 3 * kSecond},
-                                       Call{"immediate", t0 + 3 * kSecond}));
+  // The 0 s registration joins the entry being served and runs in the same pass, promptly; the
+  // -5 s one makes an earlier entry, served only once the current entry is empty.
+  const std::uint64_t due = t0 + 3 * kSecond;
+  EXPECT_THAT(log.calls(), ElementsAre(Call{"registrar", due}, Call{"sibling", due}, Call{"immediate", due},
+                                       Call{"earlier", due}));
   clock->advance(std::chrono::seconds(2));
   EXPECT_EQ(log.calls().back(), (Call{"later", t0 + 5 * kSecond}));
-  EXPECT_EQ(log.calls().size(), 4u);
+  EXPECT_EQ(log.calls().size(), 5u);
 }
 
 TEST(Timer, HandlersRunUnderTheSchedulerLockWithTheTimerLockFree) {

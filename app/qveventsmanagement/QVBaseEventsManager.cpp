@@ -312,6 +312,8 @@ void CQVBaseEventsManager::addEventToNotifyOn(const CQVEventDef& def) {
 
 void CQVBaseEventsManager::notifyOnEventsNow() { runQueue(); }
 
+void CQVBaseEventsManager::deliverNow(const CQVEventDef& def) { impl_->deliver(def); }
+
 void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> request,
                                          std::unique_ptr<CQVEventDef> event) {
   {

@@ -69,6 +69,10 @@ class CQVBaseEventsManager {
   void addEventToNotifyOn(const CQVEventDef& def);
   // Runs the queued items now, for as long as canExecuteRequests() answers true.
   void notifyOnEventsNow();
+  // Delivers `def` to this manager's handlers at once, on the calling thread. Only for the thread
+  // that runs this manager's queue (from inside a request's execute), for an event that takes the
+  // place of the request being run.
+  void deliverNow(const CQVEventDef& def);
   // Drops every registration; calls unregisteredLastHandlerForEvent once per definition that had
   // handlers, and makes no setUnregisteredFromEvent report.
   void unregisterAllHandlers();

@@ -31,6 +31,13 @@ class CQVEventDef {
   CQVEventDef& operator=(const CQVEventDef&) = default;
 };
 
+// `other` as the class of `self` when it is of exactly that class, else null: what equals() and
+// lessThan() of a class without subclasses need (cheaper than a dynamic_cast).
+template <typename Def>
+const Def* QVSameEventClass(const Def& self, const CQVEventDef& other) {
+  return typeid(other) == typeid(self) ? static_cast<const Def*>(&other) : nullptr;
+}
+
 // Strict weak order over definitions of any classes: by run-time class first, then lessThan().
 // Two definitions are equivalent under it exactly when they match (operator==).
 struct CQVEventDefLess {

@@ -1,17 +1,5 @@
 #include "QVHostEventDefs.h"
 
-#include <typeinfo>
-
-namespace {
-
-// The other definition as the same class as `self`, or null.
-template <typename Def>
-const Def* sameClass(const Def& self, const CQVEventDef& other) {
-  return typeid(other) == typeid(self) ? static_cast<const Def*>(&other) : nullptr;
-}
-
-}  // namespace
-
 CQVGroupFinishedRunningEventDef::CQVGroupFinishedRunningEventDef(const std::string& groupName)
     : groupName_(groupName) {}
 
@@ -24,12 +12,12 @@ std::string CQVGroupFinishedRunningEventDef::toString() const {
 }
 
 bool CQVGroupFinishedRunningEventDef::equals(const CQVEventDef& other) const {
-  const auto* same = sameClass(*this, other);
+  const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && same->groupName_ == groupName_;
 }
 
 bool CQVGroupFinishedRunningEventDef::lessThan(const CQVEventDef& other) const {
-  const auto* same = sameClass(*this, other);
+  const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && groupName_ < same->groupName_;
 }
 
@@ -48,12 +36,12 @@ std::string CQVGroupAllVusersInitEventDef::toString() const {
 }
 
 bool CQVGroupAllVusersInitEventDef::equals(const CQVEventDef& other) const {
-  const auto* same = sameClass(*this, other);
+  const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && same->groupName_ == groupName_;
 }
 
 bool CQVGroupAllVusersInitEventDef::lessThan(const CQVEventDef& other) const {
-  const auto* same = sameClass(*this, other);
+  const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && groupName_ < same->groupName_;
 }
 

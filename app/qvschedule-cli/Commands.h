@@ -3,6 +3,7 @@
 
 #include "HttpOptions.h"
 #include "PoolOptions.h"
+#include "ServeOptions.h"
 
 #include <string>
 
@@ -19,6 +20,7 @@ struct RunOptions {
   bool logLines = false;  // print the library's test-log lines
   Format format = Format::Text;
   HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
+  ServeOptions serve;  // the live page and control API (--serve)
   bool strict = false;  // warnings about the definition refuse it
 };
 

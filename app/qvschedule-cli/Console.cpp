@@ -72,7 +72,7 @@ std::string Console::elapsed(std::uint64_t fileTime) const {
 void Console::line(std::uint64_t at, const std::string& kind, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   writeLocked(elapsed(at) + "  " + pad(kind, 6) + " " + text);
-  if (json_ || record_) jsonLocked(timelineTextJson(seconds(at), kind, text));
+  if (json_ || record_ || tap_) jsonLocked(timelineTextJson(seconds(at), kind, text), nullptr);
 }
 
 void Console::entry(const SimulatedVusers::Entry& e) {
@@ -87,7 +87,7 @@ void Console::entry(const SimulatedVusers::Entry& e) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   std::lock_guard<std::mutex> lock(mutex_);
   writeLocked(elapsed(e.at) + "  " + pad(e.kind, 6) + " " + text);
-  if (json_ || record_) jsonLocked(timelineEntryJson(seconds(e.at), e));
+  if (json_ || record_ || tap_) jsonLocked(timelineEntryJson(seconds(e.at), e), &e);
 }
 
 void Console::text(const std::string& text) {
@@ -119,7 +119,13 @@ void Console::writeLocked(const std::string& line) {
   }
 }
 
-void Console::jsonLocked(const std::string& object) {
+void Console::setTap(Tap tap) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tap_ = std::move(tap);
+}
+
+void Console::jsonLocked(const std::string& object, const TimelineEntry* entry) {
   if (json_) writeStandard(STDOUT_FILENO, object + '\n');
   if (record_) recorded_.push_back(object);
+  if (tap_) tap_(object, entry);
 }

@@ -4,13 +4,15 @@
 // object per timeline line (JsonOutput.h). Every write is checked (Output.h).
 //
 // Threads: every member function may be called from any thread; mutex_ (a leaf lock but for the
-// output-failure listener, which only queues a command) serializes the writes.
+// output-failure listener, which only queues a command, and the tap, which takes only a leaf lock
+// of its own) serializes the writes.
 #pragma once
 
 #include "SimulatedVusers.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,9 +50,14 @@ class Console {
 
   bool isTerminal() const { return terminal_; }
 
+  // Also hands every timeline line (not progress or plain text) to `tap` as its JSON object, with
+  // the entry of call, event and vusers lines; called with mutex_ held. Null removes it.
+  using Tap = std::function<void(const std::string& json, const TimelineEntry* entry)>;
+  void setTap(Tap tap);
+
  private:
   void writeLocked(const std::string& line);
-  void jsonLocked(const std::string& object);
+  void jsonLocked(const std::string& object, const TimelineEntry* entry);
   double seconds(std::uint64_t fileTime) const;
 
   std::mutex mutex_;
@@ -61,4 +68,5 @@ class Console {
   bool record_ = false;
   std::vector<std::string> recorded_;
   std::string progress_;  // the bottom line on a terminal
+  Tap tap_;
 };

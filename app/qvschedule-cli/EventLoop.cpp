@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <poll.h>
+#include <limits>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -35,12 +34,6 @@ ErrorKind classify(CURLcode result) {
 
 std::size_t discardBody(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
-// An idle connection that has something to read or was hung up cannot carry a request.
-bool idleSocketUsable(int fd) {
-  pollfd p{fd, POLLIN | POLLRDHUP, 0};
-  return ::poll(&p, 1, 0) == 0;
-}
-
 void setRequest(CURL* easy, const HttpTarget& t) {
   const std::string& m = t.method;
   if (m == "HEAD") {
@@ -55,6 +48,38 @@ void setRequest(CURL* easy, const HttpTarget& t) {
   }
   if (t.headerList) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList.get());
 }
+
+void setTrust(CURL* easy, const HttpTarget& t) {
+  if (t.insecure) {
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+  } else if (!t.caFile.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, t.caFile.c_str());
+  }
+}
+
+// The index in PoolRecorder::protocols of a response's HTTP version; kProtocols when unknown.
+std::size_t protocolIndex(long curlVersion) {
+  switch (curlVersion) {
+    case CURL_HTTP_VERSION_1_0: return 0;
+    case CURL_HTTP_VERSION_1_1: return 1;
+    case CURL_HTTP_VERSION_2_0: return 2;
+    case CURL_HTTP_VERSION_3: return 3;
+    default: return kProtocols;
+  }
+}
+
+// Why a connection failed, with what to do about a certificate that is not trusted.
+std::string connectError(const char* curlError, CURLcode result) {
+  std::string text = curlError[0] ? curlError : curl_easy_strerror(result);
+  if (result == CURLE_PEER_FAILED_VERIFICATION) {
+    text += " (trust its certificate with --cacert FILE, or skip the check with --insecure)";
+  }
+  return text;
+}
+
+// An If-Modified-Since date that no request can carry (see EventLoop::startConnect).
+constexpr curl_off_t kUnrepresentableTime = std::numeric_limits<curl_off_t>::max();
 
 }  // namespace
 
@@ -312,25 +337,36 @@ bool EventLoop::makeHandle(Vuser& v) {
   curl_easy_setopt(e, CURLOPT_USERAGENT, "qvschedule");
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, lv.error);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &discardBody);
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &EventLoop::openSocket);
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &v);
-  curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &EventLoop::socketOptions);
-  curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &v);
-  curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &EventLoop::closeSocket);
-  curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &v);
+  setTrust(e, v.target);
   setRequest(e, v.target);
   return true;
 }
 
-// Initialization: name resolution, TCP and TLS, without a request.
+// Initialization: name resolution, TCP and TLS, and no request; the vuser's first request goes
+// over this connection. libcurl has no call that opens a connection for later requests (it never
+// reuses a connect-only connection, and it closes an HTTP/1 connection whose transfer a callback
+// aborted), so the initialization is a request that cannot be built: its If-Modified-Since date
+// is out of range. It fails once the connection is open, before anything is sent, and the
+// connection stays in the vuser's cache. The pre-request callback tells that the connection was
+// open. (Should a libcurl close it all the same, the first request connects anew.)
 void EventLoop::startConnect(Vuser& v) {
-  v.loopView.state = Vuser::LoopView::State::Connecting;
+  Vuser::LoopView& lv = v.loopView;
+  lv.state = Vuser::LoopView::State::Connecting;
   if (!makeHandle(v)) {
     onConnectDone(v, CURLE_OUT_OF_MEMORY);
     return;
   }
-  curl_easy_setopt(v.loopView.easy, CURLOPT_CONNECT_ONLY, 1L);
-  if (curl_multi_add_handle(multi_, v.loopView.easy) != CURLM_OK) onConnectDone(v, CURLE_FAILED_INIT);
+  lv.connectionOpen = false;
+  curl_easy_setopt(lv.easy, CURLOPT_PREREQFUNCTION, &EventLoop::onConnectionOpen);
+  curl_easy_setopt(lv.easy, CURLOPT_PREREQDATA, &v);
+  curl_easy_setopt(lv.easy, CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
+  curl_easy_setopt(lv.easy, CURLOPT_TIMEVALUE_LARGE, kUnrepresentableTime);
+  if (curl_multi_add_handle(multi_, lv.easy) != CURLM_OK) onConnectDone(v, CURLE_FAILED_INIT);
+}
+
+int EventLoop::onConnectionOpen(void* vuser, char*, char*, int, int) {
+  static_cast<Vuser*>(vuser)->loopView.connectionOpen = true;
+  return CURL_PREREQFUNC_OK;
 }
 
 // A vuser run without an initialization connects with its first request.
@@ -355,7 +391,7 @@ bool EventLoop::connectedOnTheWay(Vuser& v, CURLcode result) {
   const bool connected = result == CURLE_OK || (connectUs > 0 && (!v.target.https || tlsUs > 0));
   PoolRecorder& recorder = metrics_.recorder(index_, v.pool);
   bump(connected ? recorder.initOk : recorder.initErrors);
-  listener_.onConnected(v, connected, connected ? std::string() : lv.error[0] ? lv.error : curl_easy_strerror(result));
+  listener_.onConnected(v, connected, connected ? std::string() : connectError(lv.error, result));
   if (!connected) end(v, LoopListener::End::InitFailed);
   return connected;
 }
@@ -363,27 +399,16 @@ bool EventLoop::connectedOnTheWay(Vuser& v, CURLcode result) {
 void EventLoop::onConnectDone(Vuser& v, CURLcode result) {
   Vuser::LoopView& lv = v.loopView;
   PoolRecorder& recorder = metrics_.recorder(index_, v.pool);
-  const bool ok = result == CURLE_OK;
+  const bool ok = lv.connectionOpen;
   std::string error;
   if (ok) {
     bump(recorder.initOk);
-    curl_socket_t fd = CURL_SOCKET_BAD;
-    // Plain HTTP: the first request goes over this very connection. (With TLS the first request
-    // opens a new one, resuming the TLS session of this one.)
-    if (!v.target.https && curl_easy_getinfo(lv.easy, CURLINFO_ACTIVESOCKET, &fd) == CURLE_OK &&
-        fd != CURL_SOCKET_BAD) {
-      sockaddr_storage local{};
-      socklen_t length = sizeof local;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      lv.handoverFd = lv.sharedFd = fd;
-      lv.handoverFamily = local.ss_family;
-      lv.sharedFdRefs = 1;
-    }
-    curl_easy_setopt(lv.easy, CURLOPT_CONNECT_ONLY, 0L);
+    curl_easy_setopt(lv.easy, CURLOPT_PREREQFUNCTION, nullptr);
+    curl_easy_setopt(lv.easy, CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_NONE));
     lv.state = Vuser::LoopView::State::Ready;
   } else {
     bump(recorder.initErrors);
-    error = lv.error[0] ? lv.error : curl_easy_strerror(result);
+    error = connectError(lv.error, result);
     lv.state = Vuser::LoopView::State::InitFailed;
   }
   listener_.onConnected(v, ok, error);
@@ -452,6 +477,10 @@ void EventLoop::record(Vuser& v, CURLcode result) {
     bump(r.latencySumUs, us);
     raiseTo(r.latencyMaxUs, us);
     bump(r.statuses[status >= 0 && status < static_cast<long>(PoolRecorder::kStatusCodes) ? status : 0]);
+    long version = 0;
+    curl_easy_getinfo(e, CURLINFO_HTTP_VERSION, &version);
+    const std::size_t protocol = protocolIndex(version);
+    if (protocol < kProtocols) bump(r.protocols[protocol]);
     if (status >= 400) bump(r.errors[static_cast<std::size_t>(ErrorKind::Http)]);
   } else {
     bump(r.errors[static_cast<std::size_t>(classify(result))]);
@@ -497,36 +526,4 @@ void EventLoop::end(Vuser& v, LoopListener::End how) {
     vusers_.pop_back();
   }
   listener_.onEnded(v, how);
-}
-
-// ---- the socket of an initialization, handed to the first request ----
-
-curl_socket_t EventLoop::openSocket(void* vuser, curlsocktype purpose, curl_sockaddr* address) {
-  Vuser::LoopView& lv = static_cast<Vuser*>(vuser)->loopView;
-  if (purpose == CURLSOCKTYPE_IPCXN && lv.handoverFd >= 0 && address->family == lv.handoverFamily) {
-    const int fd = lv.handoverFd;
-    lv.handoverFd = -1;
-    if (idleSocketUsable(fd)) {
-      ++lv.sharedFdRefs;
-      lv.justHandedOver = true;
-      return fd;
-    }
-  }
-  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-}
-
-int EventLoop::socketOptions(void* vuser, curl_socket_t, curlsocktype) {
-  Vuser::LoopView& lv = static_cast<Vuser*>(vuser)->loopView;
-  if (!lv.justHandedOver) return CURL_SOCKOPT_OK;
-  lv.justHandedOver = false;
-  return CURL_SOCKOPT_ALREADY_CONNECTED;
-}
-
-int EventLoop::closeSocket(void* vuser, curl_socket_t fd) {
-  Vuser::LoopView& lv = static_cast<Vuser*>(vuser)->loopView;
-  if (fd == lv.sharedFd) {
-    if (--lv.sharedFdRefs > 0) return 0;
-    lv.sharedFd = -1;
-  }
-  return ::close(fd);
 }

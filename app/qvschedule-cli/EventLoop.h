@@ -93,9 +93,7 @@ class EventLoop {
 
   static int onSocket(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
   static int onTimer(CURLM* multi, long timeoutMs, void* self);
-  static curl_socket_t openSocket(void* vuser, curlsocktype purpose, curl_sockaddr* address);
-  static int socketOptions(void* vuser, curl_socket_t fd, curlsocktype purpose);
-  static int closeSocket(void* vuser, curl_socket_t fd);
+  static int onConnectionOpen(void* vuser, char* remoteIp, char* localIp, int remotePort, int localPort);
 
   const std::size_t index_;
   const LoopSettings settings_;

@@ -12,6 +12,8 @@ constexpr int kPreviewLimit = 4;  // preview: still running after its 30 days of
 constexpr int kOutputFailed = 5;  // an output (chart, series, log, standard output) could not be written
 constexpr int kThresholdFailed = 6;  // run: a --threshold failed
 constexpr int kUnreachable = 7;      // run: no HTTP vuser could connect to its target
+constexpr int kServeFailed = 8;      // run: the --serve address could not be listened on
+constexpr int kUnsettled = 70;       // preview: the scheduler did not settle in virtual time (internal error)
 
 }  // namespace exitcode
 

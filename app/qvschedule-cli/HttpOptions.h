@@ -12,6 +12,8 @@ struct HttpOptions {
   std::string method = "GET";
   std::vector<std::string> headers;
   std::string bodyFile;
+  std::string caFile;     // --cacert: the certificates (PEM) trusted for HTTPS targets
+  bool insecure = false;  // --insecure: no check of the targets' certificates and names
   long thinkMs = 0;
   long timeoutMs = 30000;
   long iterations = 1;

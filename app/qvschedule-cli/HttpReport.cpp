@@ -49,9 +49,22 @@ std::string statusCodes(const MetricsTotals& m) {
   return text.empty() ? "none" : text;
 }
 
+std::string protocolCounts(const MetricsTotals& m) {
+  std::string text;
+  for (std::size_t p = 0; p < kProtocols; ++p) {
+    if (!m.protocols[p]) continue;
+    text += (text.empty() ? "" : ", ") + std::string(protocolName(p)) + " " + std::to_string(m.protocols[p]);
+  }
+  return text.empty() ? "none" : text;
+}
+
 json totalsJson(const MetricsTotals& m, double seconds) {
   json statuses = json::object();
   for (const auto& item : m.statuses) statuses[std::to_string(item.first)] = item.second;
+  json protocols = json::object();
+  for (std::size_t p = 0; p < kProtocols; ++p) {
+    if (m.protocols[p]) protocols[protocolName(p)] = m.protocols[p];
+  }
   return json{{"requests", m.requests},
               {"rps", seconds > 0 ? static_cast<double>(m.requests) / seconds : 0.0},
               {"errors",
@@ -63,6 +76,7 @@ json totalsJson(const MetricsTotals& m, double seconds) {
                 {"other", m.errors[3]}}},
               {"init", {{"ok", m.initOk}, {"errors", m.initErrors}}},
               {"status_codes", statuses},
+              {"protocols", protocols},
               {"bytes_received", m.bytes},
               {"latency_ms",
                {{"p50", m.quantileMs(0.50)},
@@ -129,6 +143,7 @@ std::string summaryTable(const RunRecord& r) {
   for (const PoolState& pool : r.final.pools) out << tableRow(pool.name, pool.cumulative, r.seconds) << '\n';
   if (r.final.pools.size() > 1) out << tableRow("total", r.final.total.cumulative, r.seconds) << '\n';
   out << "status codes: " << statusCodes(r.final.total.cumulative) << '\n';
+  out << "protocols: " << protocolCounts(r.final.total.cumulative) << '\n';
   for (std::size_t i = 0; i < r.final.pools.size() && i < r.initErrors.size(); ++i) {
     const PoolState& pool = r.final.pools[i];
     if (r.initErrors[i].first == 0) continue;

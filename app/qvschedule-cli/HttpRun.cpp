@@ -2,6 +2,7 @@
 
 #include "DefinitionSummary.h"
 #include "ExitCodes.h"
+#include "OptionRanges.h"
 #include "Output.h"
 #include "HttpReport.h"
 #include "QVClock.h"
@@ -25,17 +26,29 @@ bool isToken(const std::string& text) {
   });
 }
 
+// Reads the whole file; false when it cannot be read.
+bool readWhole(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (!in || in.bad()) return false;
+  text = content.str();
+  return true;
+}
+
 const char* const kHttpFooter = R"(
 
 HTTP vusers (--http URL, or --group-http NAME=URL for every group): each vuser is an HTTP client
 loop over its own kept-alive connection: request, response, --think-ms, next request. init opens
 the connection, run starts the loop (run until complete: --iterations requests), stop ends it
 after the request in flight (--stop-abort: at once); statuses as the simulated pools answer them.
+HTTPS targets are verified against the system's certificates, or only those of --cacert FILE;
+--insecure checks nothing. HTTP/2 is used where a TLS server offers it.
 At the end a summary per group; --out FILE.json and --out-csv FILE keep the results.
 Thresholds: [GROUP:]METRIC OP VALUE with p50 p90 p95 p99 max mean (us, ms, s), errors (% or a
 count), rps, requests, init-errors and <, <=, >, >=; e.g. p95<250ms, errors<1%, g1:p99<1s.
-Exit status of an HTTP run: 6 when a threshold failed, 7 when no vuser could connect, 5 when
---out or --out-csv cannot be written at the end.)";
+
+)";
 
 }  // namespace
 
@@ -47,15 +60,19 @@ void addHttpOptions(CLI::App* run, HttpOptions& o) {
   run->add_option("--method", o.method, "request method")->capture_default_str()->group(group);
   run->add_option("--header", o.headers, "request header 'Name: value' (repeatable)")->group(group);
   run->add_option("--body-file", o.bodyFile, "send the contents of FILE as the request body")->group(group);
+  run->add_option("--cacert", o.caFile, "trust the certificates in FILE (PEM) for HTTPS targets, not the system's")
+      ->group(group);
+  run->add_flag("--insecure", o.insecure, "do not verify the certificates and host names of HTTPS targets")
+      ->group(group);
   run->add_option("--think-ms", o.thinkMs, "milliseconds between a response and the next request (0: none)")
-      ->check(CLI::NonNegativeNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(0, kMaxMilliseconds, true))->capture_default_str()->group(group);
   run->add_option("--timeout-ms", o.timeoutMs, "milliseconds a connection or a request may take")
-      ->check(CLI::PositiveNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(1, kMaxMilliseconds, true))->capture_default_str()->group(group);
   run->add_option("--iterations", o.iterations, "requests of a vuser run until complete")
-      ->check(CLI::PositiveNumber)->capture_default_str()->group(group);
+      ->check(numberFromTo(1, kMaxIterations, true))->capture_default_str()->group(group);
   run->add_flag("--stop-abort", o.stopAbort, "stopped vusers abandon their request in flight")->group(group);
   run->add_option("--event-loops", o.loops, "event-loop threads (default: one per core)")
-      ->check(CLI::PositiveNumber)->group(group);
+      ->check(numberFromTo(1, kMaxEventLoops, true))->group(group);
   run->add_option("--out", o.outJson, "write the summary, series and timeline to FILE (JSON)")->group(group);
   run->add_option("--out-csv", o.outCsv, "write the per-second series to FILE (CSV)")->group(group);
   run->add_option("--threshold", o.thresholds, "fail the run unless EXPR holds, e.g. p95<250ms (repeatable)")
@@ -68,10 +85,12 @@ std::unique_ptr<HttpRun> HttpRun::prepare(const HttpOptions& options, const Pool
   const HttpOptions defaults;
   if (!wanted) {
     const bool stray = !options.thresholds.empty() || !options.outJson.empty() || !options.outCsv.empty() ||
-                       !options.headers.empty() || !options.bodyFile.empty() || options.method != defaults.method;
+                       !options.headers.empty() || !options.bodyFile.empty() || options.method != defaults.method ||
+                       !options.caFile.empty() || options.insecure;
     if (stray) {
       wanted = true;  // a usage error all the same
-      problem("--method, --header, --body-file, --out, --out-csv and --threshold need --http or --group-http");
+      problem("--method, --header, --body-file, --cacert, --insecure, --out, --out-csv and --threshold need --http or "
+              "--group-http");
     }
     return nullptr;
   }
@@ -80,6 +99,9 @@ std::unique_ptr<HttpRun> HttpRun::prepare(const HttpOptions& options, const Pool
   run->definitionName_ = definition.name;
   run->speed_ = speed;
   if (!run->check(options, pools, definition)) return nullptr;
+  if (options.insecure) {
+    std::cerr << "qvschedule: warning: --insecure: the certificates and host names of HTTPS targets are not verified\n";
+  }
   return run;
 }
 
@@ -118,16 +140,22 @@ bool HttpRun::checkRequest(const HttpOptions& o) {
   settings_.target.url = o.url;
   settings_.target.method = o.method;
   settings_.target.headers = o.headers;
+  std::string text;
   if (!o.bodyFile.empty()) {
-    std::ifstream in(o.bodyFile, std::ios::binary);
-    std::ostringstream body;
-    body << in.rdbuf();
-    if (!in || in.bad()) {
-      ok = problem("--body-file " + o.bodyFile + ": cannot read the file");
+    if (readWhole(o.bodyFile, text)) {
+      settings_.target.body = std::make_shared<const std::string>(text);
     } else {
-      settings_.target.body = std::make_shared<const std::string>(body.str());
+      ok = problem("--body-file " + o.bodyFile + ": cannot read the file");
     }
   }
+  // Checked now: curl would only fail every connection with it.
+  if (!o.caFile.empty() && !readWhole(o.caFile, text)) {
+    ok = problem("--cacert " + o.caFile + ": cannot read the file");
+  } else if (!o.caFile.empty() && text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    ok = problem("--cacert " + o.caFile + ": no certificate in it (expected PEM, \"-----BEGIN CERTIFICATE-----\")");
+  }
+  settings_.target.caFile = o.caFile;
+  settings_.target.insecure = o.insecure;
   return ::prepare(settings_.target) && ok;
 }
 
@@ -197,6 +225,11 @@ std::string HttpRun::description() const {
   for (const auto& item : settings_.groupUrls) text << ", " << item.first << ' ' << item.second;
   text << "; think " << settings_.loop.thinkMs << " ms, timeout " << settings_.loop.timeoutMs << " ms, "
        << settings_.loop.iterations << " iteration(s) until complete, " << settings_.loops << " event loop(s)";
+  if (settings_.target.insecure) {
+    text << "; certificates not verified";
+  } else if (!settings_.target.caFile.empty()) {
+    text << "; trusting " << settings_.target.caFile;
+  }
   return text.str();
 }
 

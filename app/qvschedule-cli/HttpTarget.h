@@ -14,6 +14,9 @@ struct HttpTarget {
   std::string method = "GET";
   std::vector<std::string> headers;  // "Name: value"
   std::shared_ptr<const std::string> body;  // null: none
+  // HTTPS: the certificates (a PEM file) trusted instead of the system's, or none checked at all.
+  std::string caFile;
+  bool insecure = false;
 
   // The headers as curl wants them (made by prepare()).
   std::shared_ptr<curl_slist> headerList;

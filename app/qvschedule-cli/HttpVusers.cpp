@@ -18,10 +18,6 @@ namespace {
 constexpr auto kSamplePeriod = std::chrono::seconds(1);
 constexpr long kShutdownGraceMs = 1000;
 
-const char* modeWord(CQVVusersServices::RunMode mode) {
-  return mode == CQVVusersServices::RUN_UNTIL_COMPLETE ? "until-complete" : "indefinitely";
-}
-
 std::string countWord(long count) { return count < 0 ? std::string("all") : std::to_string(count); }
 
 // Every vuser holds a socket: let the process open as many as it may.
@@ -159,7 +155,7 @@ int HttpVusers::init(const std::string& name, long count, RunMode mode, const ch
   }
   const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
   if (count == kAll || status == VUSERS_STATUS_NO_MORE_VUSERS) pool.lastInitDone = true;
-  reportCallLocked(call, countWord(count), status, modeWord(mode), pool);
+  reportCallLocked(call, countWord(count), status, runModeWord(mode), pool);
   post(perLoop);
   checkInitLocked(pool);
   return status;
@@ -190,7 +186,7 @@ int HttpVusers::run(const std::string& name, long count, RunMode mode, const cha
     perLoop[v->loop].push_back(command);
   }
   const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
-  reportCallLocked(call, countWord(count), status, modeWord(mode), pool);
+  reportCallLocked(call, countWord(count), status, runModeWord(mode), pool);
   post(perLoop);
   return status;
 }

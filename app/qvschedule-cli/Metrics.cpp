@@ -13,10 +13,16 @@ const char* errorKindName(ErrorKind kind) {
   return "other";
 }
 
+const char* protocolName(std::size_t index) {
+  static const char* const names[kProtocols] = {"HTTP/1.0", "HTTP/1.1", "HTTP/2", "HTTP/3"};
+  return index < kProtocols ? names[index] : "other";
+}
+
 PoolRecorder::PoolRecorder()
     : requests(0), bytes(0), latencySumUs(0), latencyMaxUs(0), initOk(0), initErrors(0), startLagMaxUs(0) {
   for (auto& e : errors) e.store(0, std::memory_order_relaxed);
   for (auto& s : statuses) s.store(0, std::memory_order_relaxed);
+  for (auto& p : protocols) p.store(0, std::memory_order_relaxed);
 }
 
 void MetricsTotals::add(const PoolRecorder& r) {
@@ -33,6 +39,7 @@ void MetricsTotals::add(const PoolRecorder& r) {
     const std::uint64_t n = get(r.statuses[code]);
     if (n) statuses[static_cast<int>(code)] += n;
   }
+  for (std::size_t p = 0; p < kProtocols; ++p) protocols[p] += get(r.protocols[p]);
   r.latencyUs.addTo(latencyUs);
 }
 
@@ -46,6 +53,7 @@ void MetricsTotals::merge(const MetricsTotals& o) {
   initErrors += o.initErrors;
   startLagMaxUs = std::max(startLagMaxUs, o.startLagMaxUs);
   for (const auto& item : o.statuses) statuses[item.first] += item.second;
+  for (std::size_t p = 0; p < kProtocols; ++p) protocols[p] += o.protocols[p];
   latencyUs.merge(o.latencyUs);
 }
 
@@ -65,6 +73,7 @@ MetricsTotals MetricsTotals::since(const MetricsTotals& e) const {
     const std::uint64_t n = minus(item.second, before == e.statuses.end() ? 0 : before->second);
     if (n) d.statuses[item.first] = n;
   }
+  for (std::size_t p = 0; p < kProtocols; ++p) d.protocols[p] = minus(protocols[p], e.protocols[p]);
   d.latencyUs = latencyUs.since(e.latencyUs);
   return d;
 }

@@ -23,6 +23,9 @@
 enum class ErrorKind : std::size_t { Connect = 0, Timeout = 1, Http = 2, Other = 3 };
 constexpr std::size_t kErrorKinds = 4;
 const char* errorKindName(ErrorKind kind);  // "connect", "timeout", "http", "other"
+// The HTTP versions responses are counted by.
+constexpr std::size_t kProtocols = 4;
+const char* protocolName(std::size_t index);  // "HTTP/1.0", "HTTP/1.1", "HTTP/2", "HTTP/3"
 
 // One loop's counters of one pool. Writer: that loop's thread.
 struct PoolRecorder {
@@ -38,6 +41,7 @@ struct PoolRecorder {
   std::atomic<std::uint64_t> initErrors;
   std::atomic<std::uint64_t> startLagMaxUs;
   std::array<std::atomic<std::uint64_t>, kStatusCodes> statuses;
+  std::array<std::atomic<std::uint64_t>, kProtocols> protocols;  // responses by HTTP version
   AtomicHistogram latencyUs;
 };
 
@@ -52,6 +56,7 @@ struct MetricsTotals {
   std::uint64_t initErrors = 0;
   std::uint64_t startLagMaxUs = 0;
   std::map<int, std::uint64_t> statuses;  // only codes seen
+  std::array<std::uint64_t, kProtocols> protocols{};
   LatencyHistogram latencyUs;
 
   void add(const PoolRecorder& recorder);

@@ -20,3 +20,7 @@ constexpr double kMaxSpeed = 1000000;
 constexpr double kMaxVusers = 1000000;
 constexpr double kMaxSimulatedSeconds = 31536000;  // a year
 constexpr double kMaxProgressSeconds = 86400;      // a day
+constexpr double kMaxMilliseconds = 86400000;      // a day
+constexpr double kMaxIterations = 2147483647;      // what a 32-bit count holds
+constexpr double kMaxEventLoops = 256;
+constexpr double kMaxLingerSeconds = 86400;        // a day

@@ -13,8 +13,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -23,12 +27,26 @@ constexpr std::uint64_t kPreviewLimitSeconds = 30ULL * 24 * 3600;
 
 enum class PreviewEnd { Finished, Idle, Limit };
 
+// Says that the scheduler's threads did not settle and ends the program at once: they are still
+// busy (a timer pass or a host call that does not end), so nothing can be shut down cleanly.
+[[noreturn]] void exitUnsettled(const QVManualClock& clock, std::uint64_t origin, const std::string& reason) {
+  char at[32];
+  std::snprintf(at, sizeof at, "%.3f", static_cast<double>(clock.now() - origin) / QV_FILE_TIME_UNITS_PER_SECOND);
+  writeStandard(2, std::string("qvschedule: preview: the scheduler was still busy after a minute of real time at ") + at +
+                       " s of schedule time; the preview cannot go on (" + reason + ")\n");
+  std::_Exit(exitcode::kUnsettled);
+}
+
 // Jumps from one armed timer to the next until the schedule finishes, nothing is armed any more,
 // or the limit of schedule time has passed.
 PreviewEnd advanceToTheEnd(QVManualClock& clock, const SimulatedVusers& host, std::uint64_t origin) {
   const std::uint64_t limit = origin + kPreviewLimitSeconds * QV_FILE_TIME_UNITS_PER_SECOND;
-  while (!host.isFinished() && clock.now() < limit) {
-    if (clock.runUntilIdle(std::chrono::hours(1))) return host.isFinished() ? PreviewEnd::Finished : PreviewEnd::Idle;
+  try {
+    while (!host.isFinished() && clock.now() < limit) {
+      if (clock.runUntilIdle(std::chrono::hours(1))) return host.isFinished() ? PreviewEnd::Finished : PreviewEnd::Idle;
+    }
+  } catch (const std::runtime_error& e) {  // the clock's settle gave up
+    exitUnsettled(clock, origin, e.what());
   }
   return host.isFinished() ? PreviewEnd::Finished : PreviewEnd::Limit;
 }

@@ -2,11 +2,13 @@
 // standard-input lines to pause, resume and stop it; SIGINT and SIGTERM stop it too, and so does a
 // failed output.
 #include "Commands.h"
+#include "CommandQueue.h"
 #include "ConsoleInput.h"
 #include "ExitCodes.h"
 #include "HttpRun.h"
 #include "Output.h"
 #include "Progress.h"
+#include "ServeRun.h"
 #include "Session.h"
 
 #include "QVClock.h"
@@ -15,7 +17,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <iomanip>
 #include <memory>
 #include <mutex>
@@ -27,29 +28,32 @@ namespace {
 constexpr double kTerminalProgressSeconds = 0.25;
 
 // The main thread's loop while the schedule runs: it waits for the end of the schedule, a command
-// from the input thread or the next progress line, and makes the facade calls.
+// (keys, signals, the control API; CommandQueue) or the next progress line, and makes the facade
+// calls. With a live page it tells the run's state to `live`.
 class RunLoop {
  public:
-  RunLoop(Session& session, const RunOptions& options) : session_(session), options_(options) {}
+  RunLoop(Session& session, const RunOptions& options, CommandQueue& commands, LiveRun* live)
+      : session_(session), options_(options), commands_(commands), live_(live) {}
 
   // Runs until the schedule finishes or a command stops it; answers whether it was stopped.
   bool run();
 
  private:
   enum Wake : std::size_t { kFinished = 0, kCommand = 1, kProgress = 2 };
+  using Answer = CommandQueue::Answer;
 
   std::uint64_t progressUnits() const;
-  void onCommandArrived(ConsoleInput::Command command);
   void serveCommands(std::uint64_t now);
-  void serve(ConsoleInput::Command command, std::uint64_t now);
+  Answer serve(const CommandQueue::Request& request, std::uint64_t now);
+  Answer refuse(std::uint64_t now, const std::string& reason);
   void stop(std::uint64_t now, const std::string& why);
+  void tell(RunState state, bool freeze);
 
   Session& session_;
   const RunOptions& options_;
-  std::mutex commandsMutex_;  // guards commands_; a leaf lock
-  std::deque<ConsoleInput::Command> commands_;
+  CommandQueue& commands_;
+  LiveRun* const live_;  // null without a live page
   // Shared with the output-failure listener, which may still run on another thread after the loop.
-  std::shared_ptr<QVEvent> commandEvent_ = std::make_shared<QVEvent>();
   std::shared_ptr<std::atomic<bool>> outputFailed_ = std::make_shared<std::atomic<bool>>(false);
   bool stopped_ = false;
   bool paused_ = false;
@@ -64,18 +68,17 @@ std::uint64_t RunLoop::progressUnits() const {
   return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(step * QV_FILE_TIME_UNITS_PER_SECOND));
 }
 
-void RunLoop::onCommandArrived(ConsoleInput::Command command) {
-  {
-    std::lock_guard<std::mutex> lock(commandsMutex_);
-    commands_.push_back(command);
-  }
-  commandEvent_->set();
+// The state for the live page; the schedule's answers are kept before it goes away.
+void RunLoop::tell(RunState state, bool freeze) {
+  if (!live_) return;
+  if (freeze) live_->freezeSchedule();
+  live_->setState(state);
 }
 
 bool RunLoop::run() {
-  ConsoleInput input([this](ConsoleInput::Command command) { onCommandArrived(command); });
+  ConsoleInput input([this](ConsoleInput::Command command) { commands_.post(command); });
   // The listener may outlive this loop on another thread: it holds what it needs.
-  const auto onOutputFailed = [failed = outputFailed_, wake = commandEvent_] {
+  const auto onOutputFailed = [failed = outputFailed_, wake = commands_.event()] {
     failed->store(true);
     wake->set();
   };
@@ -89,10 +92,11 @@ bool RunLoop::run() {
   const std::uint64_t origin = QVNowFileTime();
   session_.begin(origin);
   CQVSchedulerFacade::start();
+  tell(RunState::Running, false);
   if (step) progressTimer.set(origin + step);
 
   while (!stopped_) {
-    const std::size_t which = QVWaitForAny({&session_.vusers->finishedEvent(), commandEvent_.get(), &progressTimer});
+    const std::size_t which = QVWaitForAny({&session_.vusers->finishedEvent(), commands_.event().get(), &progressTimer});
     if (which == kFinished) break;
     const std::uint64_t now = QVNowFileTime();
     if (which == kProgress) {
@@ -102,6 +106,8 @@ bool RunLoop::run() {
       serveCommands(now);
     }
   }
+  if (!stopped_) tell(RunState::Finished, true);
+  commands_.close("the run is over");
   input.close();
   setOutputFailureListener(nullptr);
   session_.console.endProgress();
@@ -109,55 +115,74 @@ bool RunLoop::run() {
 }
 
 void RunLoop::serveCommands(std::uint64_t now) {
-  std::deque<ConsoleInput::Command> todo;
-  {
-    std::lock_guard<std::mutex> lock(commandsMutex_);
-    todo.swap(commands_);
-  }
+  const std::vector<CommandQueue::Request> todo = commands_.take();
   if (outputFailed_->load() && !session_.vusers->isFinished()) stop(now, "stopping (an output failed)");
-  for (const ConsoleInput::Command command : todo) {
-    if (stopped_ || session_.vusers->isFinished()) break;
-    serve(command, now);
+  for (const CommandQueue::Request& request : todo) {
+    if (stopped_ || session_.vusers->isFinished()) break;  // the queue's close answers the rest
+    commands_.answer(request.id, serve(request, now));
   }
 }
 
-void RunLoop::serve(ConsoleInput::Command command, std::uint64_t now) {
+RunLoop::Answer RunLoop::refuse(std::uint64_t now, const std::string& reason) {
+  session_.console.line(now, "note", reason);
+  return Answer{CommandQueue::Outcome::Refused, reason};
+}
+
+RunLoop::Answer RunLoop::serve(const CommandQueue::Request& request, std::uint64_t now) {
   Console& console = session_.console;
-  switch (command) {
+  switch (request.command) {
     case ConsoleInput::Command::Pause:
-      if (paused_) {
-        console.line(now, "note", "already paused");
-      } else {
-        console.line(now, "note", "pausing (p)");
-        CQVSchedulerFacade::pause();
-        paused_ = true;
-      }
+      if (paused_) return refuse(now, "already paused");
+      console.line(now, "note", "pausing (" + request.origin + ")");
+      CQVSchedulerFacade::pause();
+      paused_ = true;
+      tell(RunState::Paused, false);
       break;
     case ConsoleInput::Command::Resume:
-      if (!paused_) {
-        console.line(now, "note", "not paused");
-      } else {
-        console.line(now, "note", "resuming (r)");
-        CQVSchedulerFacade::resume();
-        paused_ = false;
-      }
+      if (!paused_) return refuse(now, "not paused");
+      console.line(now, "note", "resuming (" + request.origin + ")");
+      CQVSchedulerFacade::resume();
+      paused_ = false;
+      tell(RunState::Running, false);
       break;
     case ConsoleInput::Command::Stop:
-      stop(now, "stopping (s)");
-      break;
     case ConsoleInput::Command::Interrupt:
-      stop(now, "stopping (interrupted)");
-      break;
     case ConsoleInput::Command::Terminate:
-      stop(now, "stopping (terminated)");
+      stop(now, "stopping (" + request.origin + ")");
       break;
   }
+  return Answer{CommandQueue::Outcome::Applied, std::string()};
 }
 
 void RunLoop::stop(std::uint64_t now, const std::string& why) {
   session_.console.line(now, "note", why);
+  tell(RunState::Stopped, true);
   CQVSchedulerFacade::stop();
   stopped_ = true;
+}
+
+// The lines that open the run: definition, speed, pools, the HTTP vusers, the live page and the keys.
+std::string runHeader(const Definition& definition, const RunOptions& options, const VusersHost& host,
+                      const HttpRun* httpRun, const ServeRun* serveRun) {
+  std::ostringstream header;
+  header << "qvschedule run: " << definition.name << ", speed " << std::setprecision(10) << options.speed
+         << "x, pools: " << poolSummary(host);
+  if (httpRun) header << '\n' << httpRun->description();
+  if (serveRun) header << '\n' << serveRun->description();
+  header << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
+  return header.str();
+}
+
+// The note that ends the run.
+void noteEnd(Session& session, bool stopped) {
+  const VusersHost& host = *session.vusers;
+  const std::uint64_t end = host.isFinished() ? host.finishedAt() : QVNowFileTime();
+  if (stopped) {
+    session.console.line(end, "note", "scheduler stopped cleanly before it finished; vusers at the stop: " + poolSummary(host));
+  } else {
+    session.console.line(end, "note",
+                         "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
+  }
 }
 
 }  // namespace
@@ -165,6 +190,9 @@ void RunLoop::stop(std::uint64_t now, const std::string& why) {
 int commandRun(const RunOptions& options) {
   SimulatedVusers::Settings settings;
   if (!poolSettings(options.pools, settings)) return exitcode::kUsage;
+  bool serve = false;
+  const std::unique_ptr<ServeRun> serveRun = ServeRun::prepare(options.serve, serve);
+  if (serve && !serveRun) return exitcode::kUsage;
   const Definition definition = readDefinition(options.definition);
   bool http = false;
   const std::unique_ptr<HttpRun> httpRun = HttpRun::prepare(options.http, options.pools, definition, options.speed, http);
@@ -181,25 +209,19 @@ int commandRun(const RunOptions& options) {
     session.close();
     return anyOutputFailed() ? exitcode::kOutputFailed : exitcode::kRefused;
   }
-  VusersHost& host = *session.vusers;
-  std::ostringstream header;
-  header << "qvschedule run: " << definition.name << ", speed " << std::setprecision(10) << options.speed
-         << "x, pools: " << poolSummary(host);
-  if (httpRun) header << '\n' << httpRun->description();
-  header << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
-  session.console.text(header.str());
-
-  const bool stopped = RunLoop(session, options).run();
-
-  const std::uint64_t end = host.isFinished() ? host.finishedAt() : QVNowFileTime();
-  if (stopped) {
-    session.console.line(end, "note", "scheduler stopped cleanly before it finished; vusers at the stop: " + poolSummary(host));
-  } else {
-    session.console.line(end, "note",
-                         "scheduler finished after " + session.console.elapsed(end) + "; vusers: " + poolSummary(host));
+  CommandQueue commands;
+  if (serveRun && !serveRun->start(session, definition, options, commands)) {
+    session.close();
+    return exitcode::kServeFailed;
   }
+  session.console.text(runHeader(definition, options, *session.vusers, httpRun.get(), serveRun.get()));
+
+  const bool stopped = RunLoop(session, options, commands, serveRun ? serveRun->live() : nullptr).run();
+
+  noteEnd(session, stopped);
   session.close();
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
+  if (serveRun) serveRun->finish(session);  // the final state stays readable for --serve-linger
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;

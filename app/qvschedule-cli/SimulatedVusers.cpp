@@ -10,13 +10,13 @@ const char* const SimulatedVusers::kScenarioPool = "scenario";
 
 namespace {
 
-const char* modeWord(CQVVusersServices::RunMode mode) {
-  return mode == CQVVusersServices::RUN_UNTIL_COMPLETE ? "until-complete" : "indefinitely";
-}
-
 std::string countWord(long count) { return count < 0 ? std::string("all") : std::to_string(count); }
 
 }  // namespace
+
+const char* runModeWord(CQVVusersServices::RunMode mode) {
+  return mode == CQVVusersServices::RUN_UNTIL_COMPLETE ? "until-complete" : "indefinitely";
+}
 
 std::string statusWord(int status) {
   switch (status) {
@@ -175,7 +175,7 @@ int SimulatedVusers::init(const std::string& name, long count, RunMode mode, con
     }
   }
 
-  reportCallLocked(now, call, countWord(count), statusWord(status), modeWord(mode), name, &pool);
+  reportCallLocked(now, call, countWord(count), statusWord(status), runModeWord(mode), name, &pool);
   return status;
 }
 
@@ -202,7 +202,7 @@ int SimulatedVusers::run(const std::string& name, long count, RunMode mode, cons
     sampleLocked(name, pool, now);
   }
 
-  reportCallLocked(now, call, countWord(count), statusWord(status), modeWord(mode), name, &pool);
+  reportCallLocked(now, call, countWord(count), statusWord(status), runModeWord(mode), name, &pool);
   return status;
 }
 

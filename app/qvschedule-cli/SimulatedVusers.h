@@ -177,3 +177,5 @@ class SimulatedVusers : public VusersHost {
 
 // "succeeded", "failed", "no-more-vusers", "abandoned" or the number.
 std::string statusWord(int status);
+// "until-complete" or "indefinitely".
+const char* runModeWord(CQVVusersServices::RunMode mode);

@@ -48,14 +48,7 @@ struct Vuser {
     std::int64_t runCalledNs = 0;
     bool firstRequestPending = false;
     std::int64_t requestStartNs = 0;
-    // The socket its initialization connected, handed to the first request's connection: two
-    // connections of curl's refer to it until the first of them closes, so it is closed on the
-    // second close.
-    int handoverFd = -1;
-    int handoverFamily = 0;
-    bool justHandedOver = false;
-    int sharedFd = -1;
-    int sharedFdRefs = 0;
+    bool connectionOpen = false;  // the initialization's connection is open (TLS included)
     char error[CURL_ERROR_SIZE] = {0};
   } loopView;
 };

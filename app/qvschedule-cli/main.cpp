@@ -24,6 +24,8 @@ const char* const kExitStatusHelp = R"(Exit status:
   5    an output could not be written (chart, series, log file, standard output or error)
   6    run: a --threshold failed (the summary says which)
   7    run: no HTTP vuser could connect to its target
+  8    run: the --serve address could not be listened on
+  70   preview: the scheduler was still busy after a minute of real time (an internal error)
   130  a second Ctrl-C (143: a second SIGTERM) ended the program at once
   141  standard output or error was a pipe closed by its reader (as when SIGPIPE ends it))";
 
@@ -92,6 +94,7 @@ CLI::App* addRun(CLI::App& app, RunOptions& run) {
   command->add_option("--format", run.format, "text, or ndjson: one JSON object per timeline line")
       ->transform(CLI::CheckedTransformer(kNdjson));
   addHttpOptions(command, run.http);
+  addServeOptions(command, run.serve);
   command->add_flag("--strict", run.strict, kStrictHelp);
   return command;
 }
@@ -149,7 +152,10 @@ int main(int argc, char** argv) {
   CLI::App* previewCommand = addPreview(app, preview);
   CLI::App* checkCommand = addCheck(app, check);
   CLI::App* versionCommand = app.add_subcommand("version", "print the program's version");
-  for (CLI::App* command : {runCommand, previewCommand, checkCommand}) command->footer(footer);
+  // A subcommand's own footer (run's HTTP vusers) goes between the common text and the exit statuses.
+  for (CLI::App* command : {runCommand, previewCommand, checkCommand}) {
+    command->footer(std::string(kHelpFooter) + command->get_footer() + kExitStatusHelp);
+  }
   if (!knownCommand(argc, argv)) return exitcode::kUsage;
 
   try {

@@ -11,9 +11,14 @@
 
 #include <httplib.h>
 
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -40,6 +45,7 @@ class TargetServer {
     server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) { serve(request, response); });
     port_ = port ? (server_.bind_to_port("127.0.0.1", port) ? port : -1) : server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+    widenBacklog(port_);
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() before the accept loop runs would not end it: wait for the loop (bounded).
     const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -83,6 +89,25 @@ class TargetServer {
   }
 
  private:
+  // The server library listens with a backlog of 5: a burst of connects (a batch of vusers
+  // initialized at once) overflows it, and the clients left out wait a second for their SYN to be
+  // sent again. Listening again on the same socket only widens its queue.
+  static void widenBacklog(int port) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = readdir(fds)) {
+      const int fd = std::atoi(entry->d_name);
+      sockaddr_in address{};
+      socklen_t length = sizeof address;
+      int listening = 0;
+      socklen_t flagLength = sizeof listening;
+      if (fd <= 2 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
+      if (address.sin_family != AF_INET || ntohs(address.sin_port) != port) continue;
+      if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 && listening) listen(fd, SOMAXCONN);
+    }
+    closedir(fds);
+  }
+
   void serve(const httplib::Request& request, httplib::Response& response) {
     std::unique_lock<std::mutex> lock(mutex_);
     hits_.push_back(Hit{Clock::now(), request.path, request.remote_port});

@@ -4,6 +4,14 @@
 
 QV_SOURCE_FILE("QVBaseRampAllVusersActionRunner.cpp");
 
+CQVBaseRampAllVusersActionRunner::CQVBaseRampAllVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVBaseRampAllVusersActionRunner::CQVBaseRampAllVusersActionRunner");
+}
+
+CQVBaseRampAllVusersActionRunner::~CQVBaseRampAllVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVBaseRampAllVusersActionRunner::~CQVBaseRampAllVusersActionRunner");
+}
+
 void CQVBaseRampAllVusersActionRunner::setBatchData(int size, int intervalSeconds) {
   CQVBaseRampVusersActionRunner::setBatchData(size, intervalSeconds);
   moreBatches = batchSize != 0;
@@ -22,6 +30,7 @@ bool CQVBaseRampAllVusersActionRunner::operateOnVusers() {
 }
 
 bool CQVBaseRampAllVusersActionRunner::getNumberOfVusersInNextBatch(int& count) const {
-  if (moreBatches) count = batchSize;
-  return moreBatches;
+  const bool more = moreBatches.load();
+  if (more) count = batchSize;
+  return more;
 }

@@ -4,15 +4,19 @@
 
 #include "QVBaseRampVusersActionRunner.h"
 
+#include <atomic>
+
 class CQVBaseRampAllVusersActionRunner : public CQVBaseRampVusersActionRunner {
  public:
+  CQVBaseRampAllVusersActionRunner();
+  ~CQVBaseRampAllVusersActionRunner() override;
   void setBatchData(int batchSize, int intervalSeconds) override;
   bool operateOnVusers() override;
-  bool hasMoreBatches() const override { return moreBatches; }
+  bool hasMoreBatches() const override { return moreBatches.load(); }
   bool getNumberOfVusersInNextBatch(int& count) const override;
   // One batch call to the host; returns the host status.
   virtual int operateOnAllVusers() = 0;
 
  protected:
-  bool moreBatches = false;
+  std::atomic<bool> moreBatches{false};
 };

@@ -5,7 +5,8 @@
 
 QV_SOURCE_FILE("QVBaseRampVusersActionRunner.cpp");
 
-CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner() {
+CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner()
+    : batchTimeHandler(std::make_unique<CQVBaseRunnerTimeHandler>(this)) {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::CQVBaseRampVusersActionRunner");
 }
 
@@ -21,15 +22,15 @@ void CQVBaseRampVusersActionRunner::setBatchData(int size, int intervalSeconds) 
 
 bool CQVBaseRampVusersActionRunner::registerToRampBatchTime(long seconds) {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::registerToRampBatchTime()");
-  if (!batchTimeHandler) batchTimeHandler = std::make_unique<CQVBaseRunnerTimeHandler>(this);
+  batchTimeInUse = true;
   return registerOnRelativeTime(seconds, batchTimeHandler.get());
 }
 
 void CQVBaseRampVusersActionRunner::unregisterToRampBatchTime() {
   QV_TRACE_SCOPE("CQVBaseRampVusersActionRunner::unregisterToRampBatchTime");
-  if (!batchTimeHandler) return;
+  if (!batchTimeInUse) return;
+  batchTimeInUse = false;
   unregisterTimeHandler(batchTimeHandler.get());
-  batchTimeHandler.reset();
 }
 
 void CQVBaseRampVusersActionRunner::unregisterOnEvents() {
@@ -49,7 +50,7 @@ bool CQVBaseRampVusersActionRunner::getSecondsToNextStage(long& seconds) {
     return true;
   }
   CQVSchedulerEventsManager* manager = eventsManager();
-  return manager && batchTimeHandler && manager->getRelativeTimeToNotifyHandler(batchTimeHandler.get(), seconds);
+  return manager && manager->getRelativeTimeToNotifyHandler(batchTimeHandler.get(), seconds);
 }
 
 bool CQVBaseRampVusersActionRunner::run() {

@@ -40,9 +40,12 @@ void CQVBaseRunner::registerOnStartCondition() {
   if (startConditionEventHandlers.empty()) registerStartConditionTimeHandler();
 }
 
-bool CQVBaseRunner::beforeStartRunning() { return true; }
+bool CQVBaseRunner::beforeStartRunning() {
+  QV_TRACE_SCOPE("CQVBaseRunner::beforeStartRunning");
+  return true;
+}
 
-void CQVBaseRunner::stopRunning() {}
+void CQVBaseRunner::stopRunning() { QV_TRACE_SCOPE("CQVBaseRunner::stopRunning"); }
 
 bool CQVBaseRunner::setFinishedRunning() {
   QV_TRACE_SCOPE("CQVBaseRunner::setFinishedRunning");
@@ -61,9 +64,11 @@ void CQVBaseRunner::unregisterOnEvents() {
   unregisterStartConditionTimeHandler();
 }
 
-void CQVBaseRunner::onTimeArrived(CQVBaseRunnerTimeHandler*) {}
+void CQVBaseRunner::onTimeArrived(CQVBaseRunnerTimeHandler*) { QV_TRACE_SCOPE("CQVBaseRunner::onTimeArrived"); }
 
-void CQVBaseRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHandler*) {}
+void CQVBaseRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHandler*) {
+  QV_TRACE_SCOPE("CQVBaseRunner::onEventArrived");
+}
 
 void CQVBaseRunner::addStartConditionEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVBaseRunner::addStartConditionEvent");

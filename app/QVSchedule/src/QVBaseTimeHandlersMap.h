@@ -49,8 +49,9 @@ class CQVBaseTimeHandlersMap {
   void addHandler(const ULARGE_INTEGER& key, CQVTimeHandler* handler);
   void addHandlers(const ULARGE_INTEGER& key, std::unique_ptr<CQVTimeHandlerList> handlers);
 
-  // The current position: set to the first entry before use.
+  // The current position: set to the first entry (or to the entry of exactly `key`) before use.
   void setCurrToFirst() { curr_ = entries_.begin(); }
+  void setCurrTo(std::uint64_t key) { curr_ = entries_.find(key); }
   // Takes the front handler of the current entry; null when there is none (the entry stays).
   CQVTimeHandler* popHandler();
   void eraseCurrIfEmpty();

@@ -7,11 +7,11 @@ std::string CQVGroupActionRunnerFailedEventDef::toString() const {
 }
 
 bool CQVGroupActionRunnerFailedEventDef::equals(const CQVEventDef& other) const {
-  const auto* that = dynamic_cast<const CQVGroupActionRunnerFailedEventDef*>(&other);
+  const auto* that = QVSameEventClass(*this, other);
   return that && that->groupName == groupName;
 }
 
 bool CQVGroupActionRunnerFailedEventDef::lessThan(const CQVEventDef& other) const {
-  const auto* that = dynamic_cast<const CQVGroupActionRunnerFailedEventDef*>(&other);
+  const auto* that = QVSameEventClass(*this, other);
   return that && groupName < that->groupName;
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-class CQVGroupActionRunnerFailedEventDef : public CQVEventDef {
+class CQVGroupActionRunnerFailedEventDef final : public CQVEventDef {
  public:
   explicit CQVGroupActionRunnerFailedEventDef(const std::string& groupName) : groupName(groupName) {}
   CQVEventDef* clone() const override;

@@ -8,12 +8,12 @@ std::string CQVGroupActionRunnerFinishedEventDef::toString() const {
 }
 
 bool CQVGroupActionRunnerFinishedEventDef::equals(const CQVEventDef& other) const {
-  const auto* that = dynamic_cast<const CQVGroupActionRunnerFinishedEventDef*>(&other);
+  const auto* that = QVSameEventClass(*this, other);
   return that && that->groupName == groupName && that->actionId == actionId;
 }
 
 bool CQVGroupActionRunnerFinishedEventDef::lessThan(const CQVEventDef& other) const {
-  const auto* that = dynamic_cast<const CQVGroupActionRunnerFinishedEventDef*>(&other);
+  const auto* that = QVSameEventClass(*this, other);
   if (!that) return false;
   const int byName = groupName.compare(that->groupName);
   return byName < 0 || (byName == 0 && actionId < that->actionId);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-class CQVGroupActionRunnerFinishedEventDef : public CQVActionRunnerFinishedEventDef {
+class CQVGroupActionRunnerFinishedEventDef final : public CQVActionRunnerFinishedEventDef {
  public:
   CQVGroupActionRunnerFinishedEventDef(const std::string& groupName, int actionId)
       : CQVActionRunnerFinishedEventDef(actionId), groupName(groupName) {}

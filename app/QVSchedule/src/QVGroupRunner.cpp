@@ -50,7 +50,12 @@ bool CQVGroupRunner::beforeStartRunning() {
 bool CQVGroupRunner::setFinishedRunning() {
   QV_TRACE_SCOPE("CQVGroupRunner::setFinishedRunning");
   const bool result = CQVSchedulerRunner::setFinishedRunning();
-  if (result && services && services->getWrapper()) services->getWrapper()->notifyGroupFinished(context);
+  // The host hears once that the group finished, even when its last action finishes twice (an
+  // initialization the host reports twice).
+  if (result && !finishReported && services && services->getWrapper()) {
+    finishReported = true;
+    services->getWrapper()->notifyGroupFinished(context);
+  }
   return result;
 }
 

@@ -31,4 +31,5 @@ class CQVGroupRunner : public CQVSchedulerRunner {
   CQVBaseRunnerEventHandler* groupFinishedHandler = nullptr;
   CQVBaseRunnerEventHandler* prevGroupFailedHandler = nullptr;
   std::string previousGroupName;
+  bool finishReported = false;  // onGroupFinished was sent; under the scheduler lock
 };

@@ -5,6 +5,8 @@
 
 class CQVRampDownVusersActionRunner : public CQVRampVusersActionRunner {
  public:
+  CQVRampDownVusersActionRunner() = default;
+  ~CQVRampDownVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_RAMP_DOWN; }
   std::string getDescription() const override;
 

@@ -5,6 +5,8 @@
 
 class CQVRampUpVusersActionRunner : public CQVRampVusersActionRunner {
  public:
+  CQVRampUpVusersActionRunner() = default;
+  ~CQVRampUpVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_RAMP_UP; }
   std::string getDescription() const override;
 

@@ -4,14 +4,19 @@
 
 QV_SOURCE_FILE("QVRampVusersActionRunner.cpp");
 
+CQVRampVusersActionRunner::~CQVRampVusersActionRunner() {
+  QV_TRACE_SCOPE("CQVRampVusersActionRunner::~CQVRampVusersActionRunner");
+}
+
 void CQVRampVusersActionRunner::setBatchData(int size, int intervalSeconds, int total) {
   CQVBaseRampVusersActionRunner::setBatchData(size, intervalSeconds);
   totalVusers = total;
 }
 
 bool CQVRampVusersActionRunner::getNumberOfVusersInNextBatch(int& count) const {
-  if (!hasMoreBatches()) return false;
-  const int left = totalVusers - vusersDone;
+  const int done = vusersDone.load();
+  if (done >= totalVusers || batchSize <= 0) return false;
+  const int left = totalVusers - done;
   count = left < batchSize ? left : batchSize;
   return true;
 }

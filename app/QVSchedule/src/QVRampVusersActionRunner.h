@@ -6,11 +6,13 @@
 
 class CQVRampVusersActionRunner : public CQVBaseRampVusersActionRunner {
  public:
+  CQVRampVusersActionRunner() = default;
+  ~CQVRampVusersActionRunner() override;
   using CQVBaseRampVusersActionRunner::setBatchData;
   // Batch size and interval as setBatchData(2); the total is stored unchanged.
   virtual void setBatchData(int batchSize, int intervalSeconds, int totalVusers);
   bool operateOnVusers() override;
-  bool hasMoreBatches() const override { return vusersDone < totalVusers && batchSize > 0; }
+  bool hasMoreBatches() const override { return vusersDone.load() < totalVusers && batchSize > 0; }
   bool getNumberOfVusersInNextBatch(int& count) const override;
   int getTotalVusers() const { return totalVusers; }
 

@@ -5,7 +5,8 @@
 
 QV_SOURCE_FILE("QVRunDurationActionRunner.cpp");
 
-CQVRunDurationActionRunner::CQVRunDurationActionRunner(bool preRun) : preRun(preRun) {
+CQVRunDurationActionRunner::CQVRunDurationActionRunner(bool preRun)
+    : durationTimeHandler(std::make_unique<CQVBaseRunnerTimeHandler>(this)), preRun(preRun) {
   QV_TRACE_SCOPE("CQVRunDurationActionRunner::CQVRunDurationActionRunner");
 }
 
@@ -25,15 +26,15 @@ bool CQVRunDurationActionRunner::run() {
 bool CQVRunDurationActionRunner::registerToDurationTime() {
   QV_TRACE_SCOPE("CQVRunDurationActionRunner::registerToDurationTime()");
   unregisterToDurationTime();
-  durationTimeHandler = std::make_unique<CQVBaseRunnerTimeHandler>(this);
+  durationTimeInUse = true;
   return registerOnRelativeTime(durationSeconds, durationTimeHandler.get());
 }
 
 void CQVRunDurationActionRunner::unregisterToDurationTime() {
   QV_TRACE_SCOPE("CQVRunDurationActionRunner::unregisterToDurationTime");
-  if (!durationTimeHandler) return;
+  if (!durationTimeInUse) return;
+  durationTimeInUse = false;
   unregisterTimeHandler(durationTimeHandler.get());
-  durationTimeHandler.reset();
 }
 
 void CQVRunDurationActionRunner::onTimeArrived(CQVBaseRunnerTimeHandler* handler) {
@@ -49,7 +50,7 @@ void CQVRunDurationActionRunner::unregisterOnEvents() {
 
 bool CQVRunDurationActionRunner::getSecondsToNextStage(long& seconds) {
   CQVSchedulerEventsManager* manager = eventsManager();
-  if (manager && durationTimeHandler && manager->getRelativeTimeToNotifyHandler(durationTimeHandler.get(), seconds)) {
+  if (manager && manager->getRelativeTimeToNotifyHandler(durationTimeHandler.get(), seconds)) {
     return true;
   }
   switch (getRunState()) {

@@ -1,6 +1,7 @@
 // Action "Duration" (also the delay after initialization and a group's start delay): asks the host
 // whether a duration may start, then waits durationSeconds and finishes. preRun marks a group's
-// start delay, after which the group's run time is measured. Owns its time handler.
+// start delay, after which the group's run time is measured. Owns its time handler, which lives as
+// long as the runner so that a stage query may ask the timer about it at any time.
 #pragma once
 
 #include "QVActionRunner.h"
@@ -30,7 +31,8 @@ class CQVRunDurationActionRunner : public CQVActionRunner {
   int getDurationSeconds() const { return durationSeconds; }
 
  private:
-  std::unique_ptr<CQVBaseRunnerTimeHandler> durationTimeHandler;
+  const std::unique_ptr<CQVBaseRunnerTimeHandler> durationTimeHandler;
+  bool durationTimeInUse = false;  // registered since the last unregistration (or already served)
   int durationSeconds = 0;
   const bool preRun;
 };

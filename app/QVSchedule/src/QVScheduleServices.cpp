@@ -23,9 +23,14 @@ CQVScheduleServices::~CQVScheduleServices() {
 }
 
 void CQVScheduleServices::installWrapper(std::unique_ptr<CQVVusersServicesWrapper> next) {
-  if (wrapper) wrapper->setVusersServices(nullptr);
-  wrapper = std::move(next);
-  wrapper->setVusersServices(vusersServices.load());
+  next->setVusersServices(vusersServices.load());
+  std::shared_ptr<CQVVusersServicesWrapper> previous(std::move(next));
+  {
+    std::lock_guard<std::mutex> lock(queryLock);
+    wrapper.swap(previous);
+  }
+  // A query may still hold the old adapter: without host services it answers without a call.
+  if (previous) previous->setVusersServices(nullptr);
 }
 
 void CQVScheduleServices::setScheduleByScenario() {
@@ -41,7 +46,6 @@ void CQVScheduleServices::setScheduleByGroup() {
 }
 
 bool CQVScheduleServices::setVusersServices(CQVVusersServices* services) {
-  QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
   if (!services) return false;
   vusersServices.store(services);
   wrapper->setVusersServices(services);

@@ -31,26 +31,36 @@ std::unique_lock<QVCriticalSection> CQVScheduler::lockSchedule() {
 }
 
 bool CQVScheduler::setVusersServices(CQVVusersServices* vusersServices) {
+  QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
   const auto lock = lockSchedule();
   return services.setVusersServices(vusersServices);
 }
 
-bool CQVScheduler::setXMLFile(const char* path) {
-  QV_TRACE_SCOPE("CQVScheduler::setXMLFile");
+template <typename Build>
+bool CQVScheduler::load(Build build) {
   const auto lock = lockSchedule();
   // A running schedule is stopped first, under the same locks as stop, so that no callback can
   // reach a runner that the load deletes.
   root.stop();
+  // The queries see no schedule until the new one is whole.
+  root.setServices(&services);
+  root.setLoading(true);
+  struct Shown {
+    CQVLoadTestSchedulerRunner& root;
+    ~Shown() { root.setLoading(false); }
+  } shown{root};
   CQVLoadTestSchedulerRunnerBuilder builder(&services);
-  return builder.buildFromXMLFile(root, path);
+  return build(builder);
+}
+
+bool CQVScheduler::setXMLFile(const char* path) {
+  QV_TRACE_SCOPE("CQVScheduler::setXMLFile");
+  return load([&](CQVLoadTestSchedulerRunnerBuilder& builder) { return builder.buildFromXMLFile(root, path); });
 }
 
 bool CQVScheduler::setXMLString(const char* xml) {
   QV_TRACE_SCOPE("CQVScheduler::setXMLString");
-  const auto lock = lockSchedule();
-  root.stop();
-  CQVLoadTestSchedulerRunnerBuilder builder(&services);
-  return builder.buildFromXMLString(root, xml);
+  return load([&](CQVLoadTestSchedulerRunnerBuilder& builder) { return builder.buildFromXMLString(root, xml); });
 }
 
 bool CQVScheduler::start() {
@@ -89,29 +99,18 @@ bool CQVScheduler::isRunning() { return root.isRunning(); }
 
 bool CQVScheduler::isPaused() { return root.isRunning() && root.isPaused(); }
 
-bool CQVScheduler::getScenarioRunTime(long& seconds) {
-  const auto lock = lockSchedule();
-  return root.getRunTime(CQVScenarioContext(), seconds);
-}
+bool CQVScheduler::getScenarioRunTime(long& seconds) { return root.getRunTime(CQVScenarioContext(), seconds); }
 
 bool CQVScheduler::getGroupRunTime(const std::string& groupName, long& seconds) {
-  const auto lock = lockSchedule();
   return root.getRunTime(CQVGroupContext(groupName), seconds);
 }
 
 bool CQVScheduler::getScenarioRunMode(CQVVusersServices::RunMode& mode) {
-  const auto lock = lockSchedule();
   return root.getRunMode(CQVScenarioContext(), mode);
 }
 
 bool CQVScheduler::getGroupRunMode(const std::string& groupName, CQVVusersServices::RunMode& mode) {
-  const auto lock = lockSchedule();
   return root.getRunMode(CQVGroupContext(groupName), mode);
 }
 
-bool CQVScheduler::getSchedulerStage(CQVSchedulerStage& stage) {
-  const auto lock = lockSchedule();
-  const auto& runners = root.getSchedulerRunners();
-  if (runners.size() != 1) return false;
-  return runners.front()->computeSchedulerStage(stage);
-}
+bool CQVScheduler::getSchedulerStage(CQVSchedulerStage& stage) { return root.getSchedulerStage(stage); }

@@ -1,7 +1,10 @@
 // The process-wide controller behind the facade: the root runner and the schedule services.
 // Created by the first facade call, never destroyed. Every operation runs on the calling host
-// thread and holds the scheduler lock, so host calls never interleave with timer or event
-// callbacks (the lock is recursive: a host may call back into the facade from a callback).
+// thread. Loading, start, stop, pause and resume hold the scheduler lock, so they never interleave
+// with timer or event callbacks (the lock is recursive: a host may call back into the facade from
+// a callback); they wait while another thread is inside a host call. The queries take no
+// scheduler lock: they answer at once from the running and paused flags (atomic) or under the
+// services' query lock (the root runner's queries).
 #pragma once
 
 #include "QVLoadTestSchedulerRunner.h"
@@ -40,6 +43,10 @@ class CQVScheduler {
  private:
   // Takes the scheduler lock and deletes runners a host stopped from inside one of its callbacks.
   std::unique_lock<QVCriticalSection> lockSchedule();
+  // Stops the schedule and runs `build` (a definition builder's call) with the queries kept
+  // away from the half-built schedule.
+  template <typename Build>
+  bool load(Build build);
 
   CQVLoadTestSchedulerRunner root;
   CQVScheduleServices services;

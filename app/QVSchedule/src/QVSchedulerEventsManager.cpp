@@ -35,7 +35,7 @@ void CQVSchedulerEventsManager::reset() {
 void CQVSchedulerEventsManager::notifyOnEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::notifyOnEvent");
   // Run in place (no copy) when the queue is idle; a queued clone owns its copy of `def`.
-  CQVNotifyOnSchedulerEventRequest request(def, CQVNotifyOnSchedulerEventRequest::Borrow{});
+  CQVNotifyOnSchedulerEventRequest request(def, CQVNotifyOnSchedulerEventRequest::Borrow{}, this);
   addRequestInPlace(request);
 }
 
@@ -100,7 +100,30 @@ void CQVSchedulerEventsManager::onEvent(const CQVEventDef& def) {
     const std::string text = def.toString();
     QVScheduleLog().logFormatted(QV_LOG_ARGS, "onEvent @ (%_1_s)", {text});
   }
-  addEventToNotifyOn(def);
+  // The event of the request this thread runs now (under the scheduler lock): delivered in its
+  // place. Anything else (a host event, or one that came back on another thread) is queued.
+  if (canExecuteRequests() && ReturningEvent::take(this, def)) {
+    deliverNow(def);
+  } else {
+    addEventToNotifyOn(def);
+  }
+}
+
+thread_local CQVSchedulerEventsManager::ReturningEvent* CQVSchedulerEventsManager::ReturningEvent::innermost = nullptr;
+
+CQVSchedulerEventsManager::ReturningEvent::ReturningEvent(const CQVSchedulerEventsManager* manager,
+                                                          const CQVEventDef& def)
+    : manager_(manager), def_(def), outer_(innermost) {
+  innermost = this;
+}
+
+CQVSchedulerEventsManager::ReturningEvent::~ReturningEvent() { innermost = outer_; }
+
+bool CQVSchedulerEventsManager::ReturningEvent::take(const CQVSchedulerEventsManager* manager, const CQVEventDef& def) {
+  ReturningEvent* scope = innermost;
+  if (!scope || scope->taken_ || !manager || scope->manager_ != manager || !(scope->def_ == def)) return false;
+  scope->taken_ = true;
+  return true;
 }
 
 std::string CQVSchedulerEventsManager::getName() const { return "CQVSchedulerEventsManager"; }

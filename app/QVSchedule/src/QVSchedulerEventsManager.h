@@ -1,8 +1,10 @@
 // The one events manager of a scheduler. Runners register here for events and for relative
 // times. Events announced by runners travel as requests to the process-wide events manager, which
 // hands them back (this manager registered there for every definition it has local handlers for)
-// to onEvent, which queues them for delivery to the local handlers. While paused, requests and
-// events are held and the timer is paused; resume releases them before the timer resumes.
+// to onEvent, which delivers them to the local handlers in the request's place; events raised by
+// the host are queued. So the local handlers see requests and host events in arrival order. While
+// paused, requests and events are held and the timer is paused; resume releases them before the
+// timer resumes.
 //
 // Ownership: created by the schedule services object, which releases it with setCanBeDeleted();
 // it then deletes itself once the process-wide manager no longer refers to it. Owns the timer.
@@ -42,6 +44,27 @@ class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHa
   QVCriticalSection* getSchedulerLock() const { return schedulerLock.load(); }
   CQVTimer& getTimer() { return timer; }
   long getRemainingRegistrations();
+
+  // Marks, for its lifetime, that the calling thread passes `def` out to the process-wide manager
+  // for a request of `manager`: the event that comes straight back to that manager's onEvent is
+  // delivered at once, in the request's place, not queued behind items that arrived after the
+  // request. Scopes nest per thread; only the innermost one counts.
+  class ReturningEvent {
+   public:
+    ReturningEvent(const CQVSchedulerEventsManager* manager, const CQVEventDef& def);
+    ~ReturningEvent();
+    ReturningEvent(const ReturningEvent&) = delete;
+    ReturningEvent& operator=(const ReturningEvent&) = delete;
+    // True once per scope: `def` is the event of the innermost scope on this thread, for `manager`.
+    static bool take(const CQVSchedulerEventsManager* manager, const CQVEventDef& def);
+
+   private:
+    const CQVSchedulerEventsManager* manager_;
+    const CQVEventDef& def_;
+    ReturningEvent* outer_;
+    bool taken_ = false;
+    static thread_local ReturningEvent* innermost;
+  };
 
   // From the process-wide manager.
   void onEvent(const CQVEventDef& def) override;

@@ -1,7 +1,11 @@
 // The library's whole interface towards the host: static functions over one process-wide
-// scheduler. Call from any host thread; every function returns at once (the schedule runs on the
-// library's timer thread and on events). The host hears of the schedule's end, pause, resume and
-// finished groups through its CQVVusersServices object.
+// scheduler, callable from any host thread (the schedule runs on the library's timer thread and on
+// events). The queries (isRunning, isPaused, the run times and run modes, getSchedulerStage)
+// answer at once at any time, also while another thread is inside a host call or a load; the
+// stage may ask the host's isInFinalStage. Loading, start, stop, pause, resume and
+// setVusersServices wait while another thread is inside a host call (the scheduler makes host
+// calls one at a time) or a load; from inside a host call they run at once. The host hears of the
+// schedule's end, pause, resume and finished groups through its CQVVusersServices object.
 #pragma once
 
 #include "QVScheduleExport.h"

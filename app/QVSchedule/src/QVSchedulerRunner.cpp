@@ -54,6 +54,7 @@ void CQVSchedulerRunner::initRunTimeParams() {
     if (action->isPreRunAction()) preRunActionId = action->getActionId();
   }
   if (preRunActionId == 0) {
+    const auto lock = lockQueries();
     runStart = QVNowCalendarSeconds();
   } else {
     registerOnPreRunFinished(preRunActionId);
@@ -81,16 +82,31 @@ void CQVSchedulerRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHa
     setFinishedRunning();
   } else if (handler == failedHandler) {
     setFailedRunning();
-  } else if (handler == preRunHandler && runStart == 0) {
+  } else if (handler == preRunHandler) {
     // The run begins once: a repeated finished event of the pre-run part (an initialization the
     // host reports twice) must not restart it after pauses were counted.
-    runStart = QVNowCalendarSeconds();
+    const auto lock = lockQueries();
+    if (runStart == 0) runStart = QVNowCalendarSeconds();
   }
+}
+
+void CQVSchedulerRunner::setDoneCount(std::size_t* count) {
+  doneCount = count;
+  countedDone = false;
+  const RunState state = getRunState();
+  if (state == FINISHED || state == FAILED) countDone();
+}
+
+void CQVSchedulerRunner::countDone() {
+  if (countedDone || !doneCount) return;
+  countedDone = true;
+  ++*doneCount;
 }
 
 bool CQVSchedulerRunner::setFinishedRunning() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setFinishedRunning");
   const bool result = CQVBaseRunner::setFinishedRunning();
+  countDone();  // before the event: the root runner may be told at once
   if (eventsManager()) eventsManager()->notifyOnEvent(CQVSchedulerRunnerFinishedEventDef());
   return result;
 }
@@ -98,6 +114,7 @@ bool CQVSchedulerRunner::setFinishedRunning() {
 void CQVSchedulerRunner::setFailedRunning() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setFailedRunning");
   CQVBaseRunner::setFailedRunning();
+  countDone();
   if (eventsManager()) eventsManager()->notifyOnEvent(CQVSchedulerRunnerFailedEventDef(this));
 }
 
@@ -129,13 +146,19 @@ void CQVSchedulerRunner::unregisterOnActionRunnerFailed() {
   releaseEventHandler(failedHandler);
 }
 
+std::unique_lock<std::mutex> CQVSchedulerRunner::lockQueries() const {
+  return services ? std::unique_lock<std::mutex>(services->getQueryLock()) : std::unique_lock<std::mutex>();
+}
+
 void CQVSchedulerRunner::setPaused() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setPaused");
+  const auto lock = lockQueries();
   if (runStart > 0) pauseStart = QVNowCalendarSeconds();
 }
 
 void CQVSchedulerRunner::setResumed() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setResumed");
+  const auto lock = lockQueries();
   // Only a pause that was recorded ends here (the run may have begun during the pause).
   if (runStart > 0 && pauseStart > 0) {
     pausedSeconds += QVNowCalendarSeconds() - pauseStart;
@@ -176,13 +199,22 @@ bool CQVSchedulerRunner::findCurrentAndNextStage(CQVActionRunner*& current, CQVA
   return true;
 }
 
-void CQVSchedulerRunner::setFinalStage(CQVSchedulerStage& stage) {
-  stage.setHasNextStage(false);
-  stage.setCurrActionStage(context && context->runMode != CQVVusersServices::RUN_UNTIL_COMPLETE ? STAGE_RUN_INDEFINITELY
-                                                                                                : STAGE_RUN_UNTIL_COMPLETE);
+CQVSchedulerRunner::StageDraft CQVSchedulerRunner::askHost() const {
+  StageDraft draft;
+  draft.outcome = StageDraft::AskHost;
+  draft.finalStage = context && context->runMode != CQVVusersServices::RUN_UNTIL_COMPLETE ? STAGE_RUN_INDEFINITELY
+                                                                                          : STAGE_RUN_UNTIL_COMPLETE;
+  return draft;
 }
 
-bool CQVSchedulerRunner::getStageWhenIdle(CQVSchedulerStage& stage) {
+bool CQVSchedulerRunner::finishStage(CQVSchedulerStage& stage, const StageDraft& draft, bool inFinalStage) {
+  if (!inFinalStage) return false;
+  stage.setHasNextStage(false);
+  stage.setCurrActionStage(draft.finalStage);
+  return true;
+}
+
+CQVSchedulerRunner::StageDraft CQVSchedulerRunner::draftStageWhenIdle(CQVSchedulerStage& stage) {
   bool allNotStarted = true;
   bool allPast = true;
   for (const auto& action : actionRunners) {
@@ -190,23 +222,21 @@ bool CQVSchedulerRunner::getStageWhenIdle(CQVSchedulerStage& stage) {
     const bool notStarted = state == NOT_STARTED || state == MAY_START || state == START_CONDITION_MET;
     allNotStarted = allNotStarted && notStarted;
     allPast = allPast && !notStarted;
-    if (!allNotStarted && !allPast) return true;  // between two actions: the stage is left as it was
+    // Between two actions: the stage is left as it was.
+    if (!allNotStarted && !allPast) return StageDraft{StageDraft::Known};
   }
-  if (allNotStarted) return false;
+  if (allNotStarted) return StageDraft{};
   stage.setCurrActionStage(STAGE_NONE);
-  CQVVusersServicesWrapper* host = services ? services->getWrapper() : nullptr;
-  if (!host || !host->isInFinalStageOf(context)) return false;
-  setFinalStage(stage);
-  return true;
+  return askHost();
 }
 
-bool CQVSchedulerRunner::computeSchedulerStage(CQVSchedulerStage& stage) {
-  if (actionRunners.empty()) return false;
+CQVSchedulerRunner::StageDraft CQVSchedulerRunner::draftSchedulerStage(CQVSchedulerStage& stage) {
+  if (actionRunners.empty()) return StageDraft{};
   CQVActionRunner* current = nullptr;
   CQVActionRunner* next = nullptr;
   long seconds = 0;
-  if (!findCurrentAndNextStage(current, next, seconds)) return false;
-  if (!current) return getStageWhenIdle(stage);
+  if (!findCurrentAndNextStage(current, next, seconds)) return StageDraft{};
+  if (!current) return draftStageWhenIdle(stage);
 
   stage.setCurrActionStage(current->getActionStage());
   stage.setSecondsToNextStage(seconds);
@@ -216,15 +246,19 @@ bool CQVSchedulerRunner::computeSchedulerStage(CQVSchedulerStage& stage) {
     stage.setNextActionStage(current->getActionStage());
     batchSource = current;
   } else if (!next) {
-    CQVVusersServicesWrapper* host = services ? services->getWrapper() : nullptr;
-    if (!host || !host->isInFinalStageOf(context)) return false;
-    setFinalStage(stage);
-    return true;
+    return askHost();
   } else {
     stage.setNextActionStage(next->getActionStage());
     batchSource = next;
   }
   int count = 0;
   if (batchSource->getNumberOfVusersInNextBatch(count)) stage.setNumberOfVusersInNextBatch(count);
-  return true;
+  return StageDraft{StageDraft::Known};
+}
+
+bool CQVSchedulerRunner::computeSchedulerStage(CQVSchedulerStage& stage) {
+  const StageDraft draft = draftSchedulerStage(stage);
+  if (draft.outcome != StageDraft::AskHost) return draft.outcome == StageDraft::Known;
+  CQVVusersServicesWrapper* host = services ? services->getWrapper() : nullptr;
+  return finishStage(stage, draft, host && host->isInFinalStageOf(context));
 }

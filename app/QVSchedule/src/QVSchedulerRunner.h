@@ -2,17 +2,20 @@
 // action's finished event, fails on any action-failed event of its context, and announces either
 // by event to the root runner. Measures its run time from the end of its pre-run part (calendar
 // seconds, minus paused seconds) and computes the stage record for the host.
-// Owns its context and its actions. Threads: callbacks under the scheduler lock; the host's
-// queries and pause/resume come under the same lock through the controller.
+// Owns its context and its actions. Threads: callbacks, pause and resume under the scheduler lock.
+// The host's queries come from any thread with only the services' query lock held (through the
+// root runner): the run-time figures are written under that lock too, and what the stage reads
+// of the actions is atomic or fixed once the schedule is built.
 #pragma once
 
 #include "QVActionRunner.h"
 #include "QVBaseRunner.h"
 #include "QVSchedulerStage.h"
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class CQVSchedulerRunner : public CQVBaseRunner {
@@ -30,14 +33,25 @@ class CQVSchedulerRunner : public CQVBaseRunner {
 
   // Takes ownership; false for null.
   bool appendActionRunner(CQVActionRunner* actionRunner);
+  // The owner's count of its scheduler runners that are done (finished or failed): this runner
+  // adds itself once, when it first becomes done (at once if it already is). Not owned.
+  void setDoneCount(std::size_t* count);
+  // The stage as far as the actions tell it. AskHost: the rest depends on the host's
+  // isInFinalStage; `stage` then holds the fields set so far and finishStage completes it.
+  struct StageDraft {
+    enum Outcome { Unknown, Known, AskHost } outcome = Unknown;
+    QVActionStage finalStage = STAGE_NONE;  // the stage of this schedule's run mode, for AskHost
+  };
+  StageDraft draftSchedulerStage(CQVSchedulerStage& stage);
+  // Completes an AskHost draft with the host's answer; false when not in the final stage.
+  static bool finishStage(CQVSchedulerStage& stage, const StageDraft& draft, bool inFinalStage);
+  // The draft completed by asking the host through the adapter.
   bool computeSchedulerStage(CQVSchedulerStage& stage);
   void setPaused();
   void setResumed();
 
-  std::int32_t getRunStart() const { return runStart.load(); }
-  std::int32_t getPauseStart() const { return pauseStart.load(); }
-  long getPausedSeconds() const { return pausedSeconds.load(); }
-  // Whole seconds the schedule has run at calendar time `now` (0 before its run began).
+  // Whole seconds the schedule has run at calendar time `now` (0 before its run began). Call with
+  // the query lock held (the root runner's run-time query).
   long runTimeAt(std::int32_t now) const;
 
   const std::vector<std::unique_ptr<CQVActionRunner>>& getActionRunners() const { return actionRunners; }
@@ -51,15 +65,20 @@ class CQVSchedulerRunner : public CQVBaseRunner {
 
  private:
   bool findCurrentAndNextStage(CQVActionRunner*& current, CQVActionRunner*& next, long& seconds);
-  bool getStageWhenIdle(CQVSchedulerStage& stage);
-  void setFinalStage(CQVSchedulerStage& stage);
+  StageDraft draftStageWhenIdle(CQVSchedulerStage& stage);
+  StageDraft askHost() const;
+  void countDone();
+  // The services' query lock, around the run-time figures; none without services.
+  std::unique_lock<std::mutex> lockQueries() const;
 
   std::vector<std::unique_ptr<CQVActionRunner>> actionRunners;
   CQVBaseRunnerEventHandler* lastActionHandler = nullptr;
   CQVBaseRunnerEventHandler* preRunHandler = nullptr;
   CQVBaseRunnerEventHandler* failedHandler = nullptr;
-  // Written under the scheduler lock; read by run-time queries.
-  std::atomic<std::int32_t> runStart{0};
-  std::atomic<std::int32_t> pauseStart{0};
-  std::atomic<long> pausedSeconds{0};
+  std::size_t* doneCount = nullptr;  // the owner's; both under the scheduler lock
+  bool countedDone = false;
+  // Run-time figures: written under the scheduler lock and the query lock, read under either.
+  std::int32_t runStart = 0;
+  std::int32_t pauseStart = 0;
+  long pausedSeconds = 0;
 };

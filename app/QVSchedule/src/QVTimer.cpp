@@ -154,32 +154,40 @@ void CQVTimer::onTime() {
 
 void CQVTimer::notifyOnTime(const ULARGE_INTEGER& now) {
   QV_TRACE_SCOPE("CQVTimer::notifyOnTime");
-  bool logged = false;
-  std::uint64_t loggedDue = 0;
+  // One round per entry: the first entry is looked up, emptied, and only then looked up again, so
+  // entries that became due while handlers ran (even earlier ones) are served in the same pass,
+  // after the entry being served.
   for (;;) {
-    CQVTimeHandler* handler = nullptr;
     EnterTimerCriticalSection();
-    // The first entry is looked up afresh for every handler: handlers may add or remove
-    // registrations (even empty the entry being served) while they run.
     absTimeHandlersMap.setCurrToFirst();
     // A pause asked for by a handler ends the pass: the rest keeps its remaining time.
     const bool any = !paused && !absTimeHandlersMap.currIsEnd();
     const std::uint64_t due = any ? absTimeHandlersMap.getCurrAbsTime().QuadPart : 0;
-    const bool isDue = any && !CQVTimeCompare::isSmaller(now.QuadPart, due, CQVTimeCompare::EPSILON_3);
-    if (isDue) {
-      handler = absTimeHandlersMap.popHandler();
-      if (!handler) absTimeHandlersMap.eraseCurrIfEmpty();
-    }
     LeaveTimerCriticalSection();
-    if (!isDue) break;
-    if (!handler) continue;
-    if ((!logged || loggedDue != due) && QVScheduleLog().isEnabled()) {
+    if (!any || CQVTimeCompare::isSmaller(now.QuadPart, due, CQVTimeCompare::EPSILON_3)) return;
+    if (QVScheduleLog().isEnabled()) {
       const std::string text = formatFileTime(QVMakeULargeInteger(due));
       QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::notifyOnTime() - notifying the handlers on time @(%_1_s)",
                                    {text});
-      logged = true;
-      loggedDue = due;
     }
+    if (!serveEntry(due)) return;
+  }
+}
+
+bool CQVTimer::serveEntry(std::uint64_t due) {
+  for (;;) {
+    EnterTimerCriticalSection();
+    // Found afresh for every handler: handlers may add to the entry, empty it, or move the map's
+    // current position while they run.
+    CQVTimeHandler* handler = nullptr;
+    if (!paused) {
+      absTimeHandlersMap.setCurrTo(due);
+      handler = absTimeHandlersMap.popHandler();
+      if (!handler) absTimeHandlersMap.eraseCurrIfEmpty();
+    }
+    const bool stillRunning = !paused;
+    LeaveTimerCriticalSection();
+    if (!handler) return stillRunning;
     handler->onTime();
   }
 }

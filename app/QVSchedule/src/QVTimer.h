@@ -18,6 +18,7 @@
 #include "QVWait.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,8 @@ class CQVTimer {
   void executePause();
   void onTime();
   void notifyOnTime(const ULARGE_INTEGER& now);
+  // Calls the handlers of the entry due at `due` until it is empty; false when a pause ended it.
+  bool serveEntry(std::uint64_t due);
   void EnterTimerCriticalSection();
   void LeaveTimerCriticalSection();
   void moveAll(CQVBaseTimeHandlersMap& from, CQVBaseTimeHandlersMap& to);
