@@ -141,6 +141,7 @@ class TestSchedule {
   ~TestSchedule() { stop(); }
 
   CQVScenarioRunner* addScenario(CQVVusersServices::RunMode mode = CQVVusersServices::RUN_INDEFINITELY) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     auto* runner = new CQVScenarioRunner();
     auto* context = new CQVScenarioContext();
     context->runMode = mode;
@@ -151,6 +152,7 @@ class TestSchedule {
   }
 
   CQVGroupRunner* addGroup(const std::string& name, CQVVusersServices::RunMode mode = CQVVusersServices::RUN_INDEFINITELY) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (!services.isScheduleByGroup()) services.setScheduleByGroup();
     auto* runner = new CQVGroupRunner();
     auto* context = new CQVGroupContext(name);
@@ -166,29 +168,42 @@ class TestSchedule {
     return appendChainedAction(services, runner, action);
   }
 
-  void setHost(CQVVusersServices* host) { services.setVusersServices(host); }
-  void start() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
-    root.start();
+  void setHost(CQVVusersServices* host) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    services.setVusersServices(host);
+  }
+  bool start() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.start();
   }
   // Starts and runs `then` before any timer or event callback can come.
   template <typename F>
   void startThen(F then) {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     root.start();
     then();
   }
   void stop() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     root.stop();
   }
   void pause() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (root.isRunning()) root.pause();
   }
   void resume() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (root.isRunning() && root.isPaused()) root.resume();
+  }
+
+  std::size_t runnerCount() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.getSchedulerRunners().size();
+  }
+  // The log name of the first scheduler runner in the root's order.
+  std::string firstRunnerName() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.getSchedulerRunners().front()->getContext()->getLogName();
   }
 
   CQVScheduleServices services;

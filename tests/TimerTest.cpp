@@ -540,20 +540,14 @@ TEST(Timer, HandlersRunUnderTheSchedulerLockWithTheTimerLockFree) {
   EXPECT_EQ(timer.getSchedulerLock(), &schedulerLock);
   CallLog log;
   TestHandler other("other", log), fromOtherThread("fromOtherThread", log);
-  std::atomic<int> lockedElsewhere{-1};
+  std::atomic<int> gotElsewhere{-1};
   std::atomic<int> reenteredHere{-1};
   std::atomic<int> timerLockFree{-1};
 
   TestHandler probe("probe", log, [&] {
-    std::thread prober([&] {
-      const bool got = schedulerLock.try_lock();
-      if (got) schedulerLock.unlock();
-      lockedElsewhere = got ? 1 : 0;
-    });
+    std::thread prober([&] { gotElsewhere = isFree(schedulerLock) ? 1 : 0; });
     prober.join();
-    const bool again = schedulerLock.try_lock();  // recursive on the timer thread
-    if (again) schedulerLock.unlock();
-    reenteredHere = again ? 1 : 0;
+    reenteredHere = isFree(schedulerLock) ? 1 : 0;  // recursive on the timer thread
     // Another thread can use the timer (its lock is free) while this callback runs.
     auto future = std::async(std::launch::async, [&] {
       long seconds = -1;
@@ -571,13 +565,12 @@ TEST(Timer, HandlersRunUnderTheSchedulerLockWithTheTimerLockFree) {
   timer.registerOnRelativeTime(0, &probe);
   clock->settle();
   EXPECT_THAT(log.names(), ElementsAre("probe"));
-  EXPECT_EQ(lockedElsewhere.load(), 0);  // held by the timer thread during the callback
+  EXPECT_EQ(gotElsewhere.load(), 0);  // held by the timer thread during the callback
   EXPECT_EQ(reenteredHere.load(), 1);
   EXPECT_EQ(timerLockFree.load(), 1);
 
   // Between passes the lock is free.
-  ASSERT_TRUE(schedulerLock.try_lock());
-  schedulerLock.unlock();
+  ASSERT_TRUE(isFree(schedulerLock));
   clock->advance(std::chrono::seconds(1));
   EXPECT_THAT(log.names(), ElementsAre("probe", "fromOtherThread"));
 }

@@ -71,7 +71,7 @@ void CQVSchedulerEventsManager::registeredFirstHandlerForEvent(const CQVEventDef
   QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");
   {
     // Counted before registering so that a report racing with this registration cannot find 0.
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     ++remainingRegistrations;
   }
   CQVEventsManager::instance()->registerOnEvent(def, this);
@@ -129,7 +129,7 @@ bool CQVSchedulerEventsManager::ReturningEvent::take(const CQVSchedulerEventsMan
 std::string CQVSchedulerEventsManager::getName() const { return "CQVSchedulerEventsManager"; }
 
 long CQVSchedulerEventsManager::getRemainingRegistrations() {
-  std::lock_guard<std::mutex> lock(deleteMutex);
+  QVMutexLock lock(deleteMutex);
   return remainingRegistrations;
 }
 
@@ -137,7 +137,7 @@ void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def,
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setUnregisteredFromEvent");
   QVLogUnregisteredFromEvent(def, *this, remaining, QV_LOG_ARGS);
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     remainingRegistrations = remaining;
   }
   checkDelete();
@@ -146,7 +146,7 @@ void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def,
 void CQVSchedulerEventsManager::setCanBeDeleted() {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setCanBeDeleted");
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     canBeDeleted = true;
   }
   checkDelete();
@@ -154,7 +154,7 @@ void CQVSchedulerEventsManager::setCanBeDeleted() {
 
 void CQVSchedulerEventsManager::checkDelete() {
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     if (deleting || !canBeDeleted || remainingRegistrations != 0) return;
     deleting = true;
   }

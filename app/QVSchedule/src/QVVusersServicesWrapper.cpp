@@ -2,8 +2,6 @@
 
 #include "QVScheduleLog.h"
 
-#include <exception>
-
 QV_SOURCE_FILE("QVVusersServicesWrapper.cpp");
 
 namespace {
@@ -29,11 +27,6 @@ const char* CQVVusersServicesWrapper::statusWord(int status) {
 }
 
 const char* CQVVusersServicesWrapper::runModeWord(int runMode) { return runMode != 0 ? "Indefinitely" : "RunUntilComplete"; }
-
-void CQVVusersServicesWrapper::logHostException(const char* operation, const char* what) {
-  QVScheduleLog().logErrorFormatted("Host call %_1_s threw an exception: %_2_s; treated as failed", __LINE__,
-                                    qvSourceFile, {operation, what});
-}
 
 int CQVVusersServicesWrapper::callHost(Op op, CQVContext* context, long count) {
   static const OpText texts[] = {
@@ -78,7 +71,7 @@ int CQVVusersServicesWrapper::callHost(Op op, CQVContext* context, long count) {
 
   int status = CQVVusersServices::VUSERS_STATUS_FAILED;
   if (getVusersServices()) {
-    status = guardHostCall(
+    status = QVGuardHostCall(
         text.trace,
         [&]() -> int {
           switch (op) {
