@@ -9,6 +9,7 @@
 #include "QVLoadTestSchedulerRunner.h"
 #include "QVScenarioContext.h"
 #include "QVScenarioRunner.h"
+#include "QVSchedBaseBuilder.h"
 #include "QVScheduleServices.h"
 #include "QVTestSupport.h"
 #include "QVVusersServices.h"
@@ -95,7 +96,7 @@ class RecordingHost : public testing::NiceMock<MockHost> {
     return status;
   }
   void record(const std::string& what) {
-    const std::uint64_t elapsedMs = (QVNowFileTime() - start_) / 10000ULL;
+    const std::uint64_t elapsedMs = (QVNowFileTime() - start_) / QV_FILE_TIME_UNITS_PER_MILLISECOND;
     std::string time = std::to_string(elapsedMs / 1000);
     if (elapsedMs % 1000) time += "." + std::to_string(1000 + elapsedMs % 1000).substr(1);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,17 +120,11 @@ class RecordingHost : public testing::NiceMock<MockHost> {
 };
 
 // Numbers the action after the runner's last one and chains it to that action's finished event,
-// as the definition loader does.
+// with the definition loader's own setup.
 template <typename Action>
 Action* appendChainedAction(CQVScheduleServices& services, CQVSchedulerRunner* runner, Action* action) {
   const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
-  action->setServices(&services);
-  action->setContext(runner->getContext());
-  action->setActionId(previous + 1);
-  if (previous != 0) {
-    std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
-    action->addStartConditionEvent(*def);
-  }
+  CQVSchedBaseBuilder::setUpActionRunner(*action, &services, *runner, previous + 1, previous);
   runner->appendActionRunner(action);
   return action;
 }
