@@ -159,6 +159,7 @@ void CQVLoadTestSchedulerRunner::deleteRetiredRunners() {
 
 void CQVLoadTestSchedulerRunner::pause() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::pause");
+  // The controller wrote the same line already: a pause shows twice, as it always did.
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
   paused = true;
   CQVScheduleServices* const shared = services.load();
@@ -172,6 +173,7 @@ void CQVLoadTestSchedulerRunner::pause() {
 
 void CQVLoadTestSchedulerRunner::resume() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::resume");
+  // Twice, as the pause line.
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
   paused = false;
   CQVScheduleServices* const shared = services.load();

@@ -33,7 +33,7 @@ void CQVScheduleServices::installWrapper(std::unique_ptr<CQVVusersServicesWrappe
   if (previous) previous->setVusersServices(nullptr);
 }
 
-// Traced under the controller's name, as these always were (log readers match it).
+// Both traced under the controller's name, as they always were (log readers match it).
 void CQVScheduleServices::setScheduleByScenario() {
   QV_TRACE_SCOPE("CQVScheduler::setScheduleByScenario");
   installWrapper(std::make_unique<CQVByScenarioVusersServicesWrapper>());

@@ -68,7 +68,7 @@ void CQVSchedulerEventsManager::resume() {
 }
 
 void CQVSchedulerEventsManager::registeredFirstHandlerForEvent(const CQVEventDef& def) {
-  QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");
+  QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");  // no leading C: readers match it
   {
     // Counted before registering so that a report racing with this registration cannot find 0.
     QVMutexLock lock(deleteMutex);
@@ -78,7 +78,7 @@ void CQVSchedulerEventsManager::registeredFirstHandlerForEvent(const CQVEventDef
 }
 
 void CQVSchedulerEventsManager::unregisteredLastHandlerForEvent(const CQVEventDef& def) {
-  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterOnEvent");
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterOnEvent");  // named after the public call: readers match it
   CQVEventsManager::instance()->unregisterOnEvent(def, this);
 }
 

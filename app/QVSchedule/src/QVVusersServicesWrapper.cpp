@@ -29,6 +29,7 @@ const char* CQVVusersServicesWrapper::statusWord(int status) {
 const char* CQVVusersServicesWrapper::runModeWord(int runMode) { return runMode != 0 ? "Indefinitely" : "RunUntilComplete"; }
 
 int CQVVusersServicesWrapper::callHost(Op op, CQVContext* context, long count) {
+  // "QVE" is the host in these lines, as it always was (log readers match them).
   static const OpText texts[] = {
       {"CQVVusersServicesWrapper::initAllVusers", "CQVVusersServicesWrapper::initAllVusers of @ %_1_s",
        "%_1_s @ called QVE @ InitAll @  @ %_2_s", false, true},
