@@ -212,6 +212,21 @@ std::size_t QVWaitForAny(QVWaitable* const* objects, std::size_t count) {
   return WaitHub::instance().waitForAny(objects, count);
 }
 
+QVCountedThreadScope::QVCountedThreadScope() : wasCounted_(qvplatform_detail::tCountedThread) {
+  if (wasCounted_) return;
+  {
+    QVMutexLock lock(qvplatform_detail::waitMutex());
+    WaitHub::instance().threadStartedLocked();
+  }
+  qvplatform_detail::tCountedThread = true;
+}
+
+QVCountedThreadScope::~QVCountedThreadScope() {
+  if (wasCounted_) return;
+  qvplatform_detail::tCountedThread = false;
+  WaitHub::instance().threadEnded();
+}
+
 void QVFailNextThreadStarts(int count) { qvplatform_detail::gInjectedStartFailures.store(count); }
 
 long QVCurrentThreadId() {

@@ -96,6 +96,21 @@ inline std::size_t QVWaitForAny(std::initializer_list<QVWaitable*> objects) {
 // Identifier of the calling thread (the kernel thread id).
 long QVCurrentThreadId();
 
+// Counts the calling thread as the manual clock counts a QVThread, for the scope's lifetime: busy
+// unless it is blocked in QVWaitForAny, so that settle() waits until it is back in its wait. For a
+// thread that serves its own wake-ups in a loop while another thread moves the manual clock; the
+// thread that moves the clock must not hold one.
+class QVCountedThreadScope {
+ public:
+  QVCountedThreadScope();
+  ~QVCountedThreadScope();
+  QVCountedThreadScope(const QVCountedThreadScope&) = delete;
+  QVCountedThreadScope& operator=(const QVCountedThreadScope&) = delete;
+
+ private:
+  bool wasCounted_;
+};
+
 // Test support: the next `count` QVThread constructions in this process fail as a refused thread
 // does (std::system_error); 0 ends it.
 void QVFailNextThreadStarts(int count);
