@@ -21,6 +21,8 @@ struct RunOptions {
   Format format = Format::Text;
   HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
   ServeOptions serve;  // the live page and control API (--serve)
+  // For tests: time is a manual clock that lines "advance SECONDS" on standard input move.
+  bool virtualClock = false;
 };
 
 struct PreviewOptions {
