@@ -13,8 +13,9 @@ set(QV_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QVSchedule)
 set(QV_INSTALLED_LIBRARIES QVSchedule qvplatform qvcpplogger portlib32 qveventsmanagement)
 
 # The libraries name their source directories as include directories; the installed package
-# names the installed header directory instead.
-foreach(target IN LISTS QV_INSTALLED_LIBRARIES)
+# names the installed header directory instead. qvthreadsafety is header-only (the lock
+# annotations that the logger's and the events library's headers use).
+foreach(target IN LISTS QV_INSTALLED_LIBRARIES ITEMS qvthreadsafety)
   get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
   set(wrapped "")
   foreach(dir IN LISTS dirs)
@@ -25,14 +26,14 @@ foreach(target IN LISTS QV_INSTALLED_LIBRARIES)
     endif()
   endforeach()
   list(APPEND wrapped "$<INSTALL_INTERFACE:${QV_INSTALL_INCLUDEDIR}>")
-  set_target_properties(${target} PROPERTIES
-    INTERFACE_INCLUDE_DIRECTORIES "${wrapped}"
-    INSTALL_RPATH "$ORIGIN"
-    VERSION ${PROJECT_VERSION}
-    SOVERSION ${PROJECT_VERSION_MAJOR})
+  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
 endforeach()
+set_target_properties(${QV_INSTALLED_LIBRARIES} PROPERTIES
+  INSTALL_RPATH "$ORIGIN"
+  VERSION ${PROJECT_VERSION}
+  SOVERSION ${PROJECT_VERSION_MAJOR})
 
-install(TARGETS ${QV_INSTALLED_LIBRARIES}
+install(TARGETS ${QV_INSTALLED_LIBRARIES} qvthreadsafety
   EXPORT QVScheduleTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -59,6 +60,8 @@ set(QV_INSTALLED_HEADERS
   app/qvcpplogger/QVLogger.h
   app/qvcpplogger/QVLogFormat.h
   app/qvcpplogger/QVLogSink.h
+  app/threadsafety/QVMutex.h
+  app/threadsafety/QVThreadSafety.h
   app/qveventsmanagement/qveventsmanagement.h
   app/qveventsmanagement/QVBaseEventsManager.h
   app/qveventsmanagement/QVEventsManager.h

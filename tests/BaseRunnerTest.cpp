@@ -36,12 +36,6 @@ struct Fixture {
   CountingRunner runner;
   Fixture() { runner.setServices(&services); }
   ~Fixture() { runner.unregisterOnEvents(); }
-  // The owner's calls run under the scheduler lock, as the root runner's do.
-  template <typename F>
-  void locked(F f) {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
-    f();
-  }
   void raise(const CQVEventDef& def) {
     CQVEventsManager::instance()->notifyOnEvent(def);
     clock->settle();
@@ -53,26 +47,36 @@ struct Fixture {
 TEST(BaseRunner, WithoutEventsStartsOnTheZeroDelayCallbackNeverInsideRegistration) {
   Fixture f;
   // Under the scheduler lock the zero-delay callback cannot come in between.
-  f.locked([&] {
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
     f.runner.registerOnStartCondition();
     EXPECT_EQ(f.runner.starts, 0);
     f.runner.mayStart();
     EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
-  });
+  }
   f.clock->settle();
   EXPECT_EQ(f.runner.starts, 1);
   EXPECT_TRUE(f.runner.startedOnTimerThread);
   EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::RUNNING);
-  f.locked([&] { f.runner.mayStart(); });
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
+    f.runner.mayStart();
+  }
   EXPECT_EQ(f.runner.starts, 1);
 }
 
 TEST(BaseRunner, ZeroDelayCallbackFirstThenStartsInsideMayStart) {
   Fixture f;
-  f.locked([&] { f.runner.registerOnStartCondition(); });
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
+    f.runner.registerOnStartCondition();
+  }
   f.clock->settle();
   EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::START_CONDITION_MET);
-  f.locked([&] { f.runner.mayStart(); });
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
+    f.runner.mayStart();
+  }
   EXPECT_EQ(f.runner.starts, 1);
   EXPECT_FALSE(f.runner.startedOnTimerThread);
 }
@@ -81,11 +85,12 @@ TEST(BaseRunner, TwoStartEventsAreBothNeededAndRepeatsDoNothing) {
   Fixture f;
   f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
   f.runner.addStartConditionEvent(CQVScenarioAllVusersInitEventDef());
-  f.locked([&] {
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
     f.runner.registerOnStartCondition();
     f.runner.mayStart();
     f.runner.mayStart();
-  });
+  }
   EXPECT_EQ(f.runner.getRunState(), CQVBaseRunner::MAY_START);
   f.raise(CQVScenarioAllVusersInitEventDef());
   f.raise(CQVScenarioAllVusersInitEventDef());
@@ -102,21 +107,23 @@ TEST(BaseRunner, StoppedRunnerRegistersNothingAndDetachedHandlersIgnoreEvents) {
   f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
   f.runner.setRunState(CQVBaseRunner::STOPPED);
   CQVBaseRunnerTimeHandler handler(&f.runner);
-  f.locked([&] {
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
     f.runner.registerOnStartCondition();
     EXPECT_TRUE(f.runner.registerOnRelativeTime(0, &handler));
-  });
+  }
   CQVSchedulerEventsManager* manager = f.services.getEventsManager();
   EXPECT_EQ(manager->getTimer().registrationCount(), 0u);
   EXPECT_EQ(CQVEventsManager::instance()->registrationCount(manager), 0);
 
   Fixture g;
   g.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
-  g.locked([&] {
+  {
+    const CQVSchedulerLockGuard lock(g.services.getSchedulerLock());
     g.runner.registerOnStartCondition();
     g.runner.mayStart();
     g.runner.unregisterOnEvents();
-  });
+  }
   g.raise(CQVGroupFinishedRunningEventDef("a"));
   EXPECT_EQ(g.runner.starts, 0);
   EXPECT_EQ(CQVEventsManager::instance()->registrationCount(g.services.getEventsManager()), 0);
@@ -126,11 +133,12 @@ TEST(BaseRunner, OtherTimeHandlersGoToOnTimeArrived) {
   Fixture f;
   f.runner.addStartConditionEvent(CQVGroupFinishedRunningEventDef("a"));
   CQVBaseRunnerTimeHandler handler(&f.runner);
-  f.locked([&] {
+  {
+    const CQVSchedulerLockGuard lock(f.services.getSchedulerLock());
     f.runner.registerOnStartCondition();
     f.runner.mayStart();
     f.runner.registerOnRelativeTime(3, &handler);
-  });
+  }
   f.clock->advance(std::chrono::seconds(3));
   ASSERT_EQ(f.runner.otherTimes.size(), 1u);
   EXPECT_EQ(f.runner.otherTimes[0], &handler);
@@ -142,6 +150,8 @@ TEST(BaseRunner, OperationsTraceEnterAndExitWithTheirSourceFile) {
   struct PlainRunner : CQVBaseRunner {
     bool start() override { return true; }
   } runner;
+  QVCriticalSection* const none = nullptr;  // no services: no scheduler lock to take
+  const CQVSchedulerLockGuard lock(none);
   runner.startToRun();  // the base's beforeStartRunning
   runner.stopRunning();
   CQVBaseRunnerTimeHandler timeHandler(&runner);

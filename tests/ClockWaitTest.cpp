@@ -615,21 +615,22 @@ TEST(WinTypes, LargeIntegerHalves) {
 
 TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
   QVCriticalSection section;
-  section.enter();
-  {
-    std::lock_guard<QVCriticalSection> inner(section);  // same thread: no deadlock
-    EXPECT_TRUE(section.tryEnter());
-    section.leave();
-  }
+  EXPECT_FALSE(section.isHeldByCurrentThread());
   bool otherGot = true;
-  std::thread([&] { otherGot = section.try_lock(); }).join();
-  EXPECT_FALSE(otherGot);
-
-  section.leave();
-  std::thread([&] {
-    otherGot = section.try_lock();
-    if (otherGot) section.unlock();
-  }).join();
+  bool otherHolds = true;
+  {
+    const QVCriticalSectionLock lock(section);
+    EXPECT_TRUE(isFree(section)) << "the holder enters again (and leaves)";
+    EXPECT_TRUE(section.isHeldByCurrentThread()) << "held until left as often as entered";
+    std::thread([&] {
+      otherGot = isFree(section);
+      otherHolds = section.isHeldByCurrentThread();
+    }).join();
+    EXPECT_FALSE(otherGot);
+    EXPECT_FALSE(otherHolds);
+  }
+  EXPECT_FALSE(section.isHeldByCurrentThread());
+  std::thread([&] { otherGot = isFree(section); }).join();
   EXPECT_TRUE(otherGot);
 }
 

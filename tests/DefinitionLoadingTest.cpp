@@ -40,17 +40,27 @@ class LoadedDefinition {
   LoadedDefinition& operator=(const LoadedDefinition&) = delete;
   ~LoadedDefinition() { root.stop(); }
 
-  bool loadFile(const std::string& name) {
+  // Loads as the controller does, under the scheduler lock; a null path or text is a load of nothing.
+  bool loadFile(const std::string& name) { return loadPath(dataPath(name).c_str()); }
+  bool loadPath(const char* path) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     CQVLoadTestSchedulerRunnerBuilder builder(&services);
-    return builder.buildFromXMLFile(root, dataPath(name).c_str());
+    return builder.buildFromXMLFile(root, path);
   }
-  bool loadString(const std::string& xml) {
+  bool loadString(const char* xml) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     CQVLoadTestSchedulerRunnerBuilder builder(&services);
-    return builder.buildFromXMLString(root, xml.c_str());
+    return builder.buildFromXMLString(root, xml);
+  }
+  bool loadString(const std::string& xml) { return loadString(xml.c_str()); }
+  void setScheduleByGroup() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    services.setScheduleByGroup();
   }
 
   // Scheduler runners in the order they were added (the root keeps them the other way round).
-  std::vector<const CQVSchedulerRunner*> runners() const {
+  std::vector<const CQVSchedulerRunner*> runners() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     std::vector<const CQVSchedulerRunner*> result;
     const auto& list = root.getSchedulerRunners();
     for (auto it = list.rbegin(); it != list.rend(); ++it) result.push_back(it->get());
@@ -106,7 +116,7 @@ const CQVGroupRunner& asGroup(const CQVSchedulerRunner* runner) {
   return *group;
 }
 
-std::vector<std::string> groupNames(const LoadedDefinition& loaded) {
+std::vector<std::string> groupNames(LoadedDefinition& loaded) {
   std::vector<std::string> names;
   for (const CQVSchedulerRunner* runner : loaded.runners()) names.push_back(groupName(*runner));
   return names;
@@ -142,8 +152,8 @@ void expectRefused(const std::vector<RefusedDefinition>& cases) {
     EXPECT_NO_THROW(result = loaded.loadFile(refused.file));
     EXPECT_FALSE(result);
     EXPECT_EQ(errors(log), refused.errors);
+    EXPECT_TRUE(loaded.runners().empty());
     expectLocatedRefusal(refused.errors);
-    EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
   }
 }
 
@@ -157,10 +167,10 @@ TEST(DefinitionLoading, DefinitionNotFoundIsRefusedWithoutMessage) {
     SCOPED_TRACE(file);
     ScopedMemoryLog log;
     LoadedDefinition loaded;
-    loaded.services.setScheduleByGroup();
+    loaded.setScheduleByGroup();
     EXPECT_FALSE(loaded.loadFile(file));
     EXPECT_THAT(errors(log), IsEmpty());
-    EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
+    EXPECT_TRUE(loaded.runners().empty());
     EXPECT_TRUE(loaded.services.isScheduleByGroup());
     EXPECT_EQ(loaded.root.getServices(), &loaded.services);
     // Only the diagnostics say why: a file that cannot be read has no position.
@@ -175,9 +185,8 @@ TEST(DefinitionLoading, DefinitionNotFoundIsRefusedWithoutMessage) {
   }
   ScopedMemoryLog log;
   LoadedDefinition loaded;
-  CQVLoadTestSchedulerRunnerBuilder builder(&loaded.services);
-  EXPECT_FALSE(builder.buildFromXMLFile(loaded.root, nullptr));
-  EXPECT_FALSE(builder.buildFromXMLString(loaded.root, nullptr));
+  EXPECT_FALSE(loaded.loadPath(nullptr));
+  EXPECT_FALSE(loaded.loadString(static_cast<const char*>(nullptr)));
   EXPECT_FALSE(loaded.loadString(""));
   EXPECT_THAT(errors(log), IsEmpty());
 }
@@ -299,7 +308,7 @@ TEST(DefinitionLoading, ScheduleBodyMessages) {
 TEST(DefinitionLoading, ScenarioScheduleActionsAreNumberedAndChained) {
   ScopedMemoryLog log;
   LoadedDefinition loaded;
-  loaded.services.setScheduleByGroup();
+  loaded.setScheduleByGroup();
   ASSERT_TRUE(loaded.loadFile("global_all_actions.xml"));
   EXPECT_THAT(errors(log), IsEmpty());
   EXPECT_EQ(log->count("No initialization part was found in the dynamic scheduler."), 0u);
@@ -429,7 +438,7 @@ TEST(DefinitionLoading, MalformedDefinitionsAreRefusedWithoutMessage) {
   for (const std::string& xml : malformed) {
     SCOPED_TRACE(xml.substr(0, 60));
     EXPECT_FALSE(loaded.loadString(xml));
-    EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
+    EXPECT_TRUE(loaded.runners().empty());
     expectLocatedRefusal({});  // the parser's description, where it stopped
   }
   EXPECT_THAT(errors(log), IsEmpty());
@@ -538,7 +547,7 @@ TEST(DefinitionLoading, LongChainOfGroupReferences) {
   LoadedDefinition loaded;
   EXPECT_FALSE(loaded.loadString(xml));
   EXPECT_THAT(errors(log), ElementsAre(std::string(kMissingNode) + "InitAllBeforeStart"));
-  EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
+  EXPECT_TRUE(loaded.runners().empty());
 }
 
 TEST(DefinitionLoading, LongGroupNamesAreKeptWhole) {
@@ -593,7 +602,7 @@ TEST(DefinitionLoading, EachLoadReplacesTheWholeSchedule) {
 
   // A refused definition leaves nothing of the one before.
   EXPECT_FALSE(loaded.loadFile("no_matching_scheduler.xml"));
-  EXPECT_TRUE(loaded.root.getSchedulerRunners().empty());
+  EXPECT_TRUE(loaded.runners().empty());
   EXPECT_THAT(errors(log), IsEmpty());
 }
 

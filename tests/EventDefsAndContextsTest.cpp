@@ -25,7 +25,8 @@ void expectFaithfulClone(const CQVEventDef& original) {
   const std::unique_ptr<CQVEventDef> copy(original.clone());
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy.get(), &original);
-  EXPECT_EQ(typeid(*copy), typeid(original)) << original.toString();
+  const CQVEventDef& copied = *copy;
+  EXPECT_EQ(typeid(copied), typeid(original)) << original.toString();
   EXPECT_TRUE(*copy == original) << original.toString();
   EXPECT_TRUE(original == *copy) << original.toString();
   EXPECT_FALSE(copy->lessThan(original)) << original.toString();

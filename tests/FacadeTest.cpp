@@ -32,6 +32,7 @@ class FacadeSchedule {
   ~FacadeSchedule() { CQVSchedulerFacade::stop(); }
 
   CQVGroupRunner* addGroup(const std::string& name) {
+    const CQVSchedulerLockGuard lock(scheduler.getServices().getSchedulerLock());
     scheduler.getServices().setScheduleByGroup();
     auto* runner = new CQVGroupRunner();
     runner->setServices(&scheduler.getServices());
@@ -40,6 +41,7 @@ class FacadeSchedule {
     return runner;
   }
   CQVScenarioRunner* addScenario() {
+    const CQVSchedulerLockGuard lock(scheduler.getServices().getSchedulerLock());
     scheduler.getServices().setScheduleByScenario();
     auto* runner = new CQVScenarioRunner();
     runner->setServices(&scheduler.getServices());
@@ -50,6 +52,10 @@ class FacadeSchedule {
   template <typename Action>
   Action* add(CQVSchedulerRunner* runner, Action* action) {
     return appendChainedAction(scheduler.getServices(), runner, action);
+  }
+  bool empty() {
+    const CQVSchedulerLockGuard lock(scheduler.getServices().getSchedulerLock());
+    return scheduler.getRoot().getSchedulerRunners().empty();
   }
 
   CQVScheduler& scheduler;
@@ -161,14 +167,16 @@ TEST(Facade, QueriesAnswerForAnEmptyScheduler) {
 TEST(Facade, NullServicesAreRefusedAndLaterServicesReachTheAdapter) {
   RecordingHost host;
   CQVScheduler& scheduler = *CQVScheduler::getInstance();
+  CQVScheduleServices& services = scheduler.getServices();
+  const CQVSchedulerLockGuard lock(services.getSchedulerLock());  // as the loader installs adapters
   EXPECT_FALSE(CQVSchedulerFacade::setVusersServices(nullptr));
-  scheduler.getServices().setScheduleByGroup();  // an adapter installed before the services
+  services.setScheduleByGroup();  // an adapter installed before the services
   EXPECT_TRUE(CQVSchedulerFacade::setVusersServices(&host));
-  EXPECT_EQ(scheduler.getServices().getWrapper()->getVusersServices(), &host);
+  EXPECT_EQ(services.getWrapper()->getVusersServices(), &host);
   EXPECT_FALSE(CQVSchedulerFacade::setVusersServices(nullptr));
-  EXPECT_EQ(scheduler.getServices().getVusersServices(), &host) << "a null pointer leaves the previous services";
-  scheduler.getServices().setScheduleByScenario();
-  EXPECT_EQ(scheduler.getServices().getWrapper()->getVusersServices(), &host) << "new adapters get the services too";
+  EXPECT_EQ(services.getVusersServices(), &host) << "a null pointer leaves the previous services";
+  services.setScheduleByScenario();
+  EXPECT_EQ(services.getWrapper()->getVusersServices(), &host) << "new adapters get the services too";
 }
 
 TEST(Facade, StageNeedsExactlyOneSchedulerRunnerAndRunTimeByGroup) {
@@ -244,7 +252,7 @@ TEST(Facade, StartWhileRunningLeavesTheScheduleAloneAndStopDiscardsIt) {
   EXPECT_THAT(host.calls(), testing::ElementsAre("0s canStartDuration", "10s runAllVusers mode=1", "10s onSchedulerFinished"));
 
   CQVSchedulerFacade::stop();
-  EXPECT_TRUE(schedule.scheduler.getRoot().getSchedulerRunners().empty());
+  EXPECT_TRUE(schedule.empty());
   host.clearCalls();
   // Start after stop without a new load: an empty schedule that runs until stopped.
   EXPECT_TRUE(CQVSchedulerFacade::start());
@@ -257,7 +265,11 @@ TEST(Facade, StartWhileRunningLeavesTheScheduleAloneAndStopDiscardsIt) {
 
 TEST(Facade, RootWithoutServicesStartsEmptyWithoutTouchingTheEventsManager) {
   CQVLoadTestSchedulerRunner root;
-  EXPECT_TRUE(root.start());
+  {
+    QVCriticalSection* const none = nullptr;  // no services: no scheduler lock to take
+    const CQVSchedulerLockGuard lock(none);
+    EXPECT_TRUE(root.start());
+  }
   EXPECT_TRUE(root.isRunning());
   root.stop();  // no services: no lock, only the flags
   EXPECT_FALSE(root.isRunning());
@@ -285,7 +297,7 @@ TEST(ReentrantHost, StopFromInsideAHostCallEndsTheScheduleSafely) {
   CQVSchedulerFacade::start();
   clock->advance(100s);
   EXPECT_THAT(host.calls(), testing::ElementsAre("0s runVusers 3", "15s runVusers 3", "15s stopped"));
-  EXPECT_TRUE(schedule.scheduler.getRoot().getSchedulerRunners().empty());
+  EXPECT_TRUE(schedule.empty());
   CQVSchedulerStage stage;
   EXPECT_FALSE(CQVSchedulerFacade::getSchedulerStage(stage));
   EXPECT_EQ(schedule.scheduler.getServices().getEventsManager()->getTimer().registrationCount(), 0u);

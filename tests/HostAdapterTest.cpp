@@ -114,9 +114,23 @@ TEST(HostAdapter, HostExceptionIsAFailedCall) {
   ON_CALL(host, isInFinalStage()).WillByDefault([]() -> bool { throw 42; });
   EXPECT_EQ(wrapper.runAllVusers(&context), CQVVusersServices::VUSERS_STATUS_FAILED);
   EXPECT_FALSE(wrapper.isInFinalStageOf(&context));
-  const auto errors = (*log).texts("QVSchedule", QVLogKind::Error);
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_NE(errors[0].find("pool exhausted"), std::string::npos);
+
+  // The root runner's notifications go through the same guard.
+  ON_CALL(host, onSchedulerPaused()).WillByDefault([] { throw std::runtime_error("pause refused"); });
+  ON_CALL(host, onSchedulerResumed()).WillByDefault([] { throw 42; });
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  schedule.start();
+  schedule.pause();
+  schedule.resume();
+  EXPECT_TRUE(schedule.root.isRunning());
+  EXPECT_FALSE(schedule.root.isPaused());
+  EXPECT_THAT((*log).texts("QVSchedule", QVLogKind::Error),
+              testing::ElementsAre(
+                  "Host call CQVVusersServicesWrapper::runAllVusers threw an exception: pool exhausted; treated as failed",
+                  "Host call CQVVusersServices::isInFinalStage threw an exception: unknown exception; treated as failed",
+                  "Host call CQVVusersServices::onSchedulerPaused threw an exception: pause refused; treated as failed",
+                  "Host call CQVVusersServices::onSchedulerResumed threw an exception: unknown exception; treated as failed"));
 }
 
 // The convenience base: a host that implements only the scenario-wide run gets "failed" and a

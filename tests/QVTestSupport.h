@@ -1,4 +1,4 @@
-// Test helpers: a manual clock installed for one test, and log capture in memory.
+// Test helpers: a manual clock installed for one test, log capture in memory, and a probe of a lock.
 #pragma once
 
 #include "QVPlatform.h"
@@ -6,6 +6,14 @@
 
 #include <memory>
 #include <string>
+
+// Whether the calling thread can take `lock` now (it is free, or this thread holds it); leaves it
+// as it was.
+inline bool isFree(QVCriticalSection& lock) {
+  if (!lock.tryEnter()) return false;
+  lock.leave();
+  return true;
+}
 
 // Installs a fresh manual clock (2026-01-01 00:00:00 UTC) and restores the system clock after.
 class ScopedManualClock {

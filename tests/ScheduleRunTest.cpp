@@ -63,6 +63,29 @@ TEST(ScheduleRun, TypicalRoad) {
   EXPECT_FALSE(schedule.root.isRunning());
 }
 
+TEST(ScheduleRun, TimerThreadTheSystemRefusesIsAnErrorAndTheScheduleDoesNotStart) {
+  ScopedManualClock clock;
+  ScopedMemoryLog log(false, false);
+  RecordingHost host;
+  QVFailNextThreadStarts(2);  // the timer's thread at construction, and again at the first start
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  typicalRoad(schedule);
+  EXPECT_FALSE(schedule.start());
+  EXPECT_FALSE(schedule.root.isRunning());
+  clock->advance(200s);
+  EXPECT_TRUE(host.calls().empty());
+  const std::string refused = "CQVTimer::init - the timer thread could not be started: QVThread: Resource temporarily unavailable";
+  EXPECT_THAT(log->texts("QVSchedule", QVLogKind::Error),
+              ElementsAre(refused, refused, "CQVLoadTestSchedulerRunner::start - no timer thread runs; the schedule is not started"));
+
+  // The next start tries again, and the schedule runs.
+  EXPECT_TRUE(schedule.start());
+  clock->advance(200s);
+  EXPECT_EQ(host.calls().size(), 7u);
+  EXPECT_EQ(host.calls().back(), "305s onSchedulerFinished");
+}
+
 TEST(ScheduleRun, PauseMovesEveryLaterCallByThePausedSpan) {
   ScopedManualClock clock;
   RecordingHost host;
@@ -99,13 +122,13 @@ TEST(ScheduleRun, StageRecordAlongTheTypicalRoad) {
   RecordingHost host;
   TestSchedule schedule;
   schedule.setHost(&host);
-  CQVScenarioRunner* scenario = typicalRoad(schedule, CQVVusersServices::RUN_UNTIL_COMPLETE);
+  typicalRoad(schedule, CQVVusersServices::RUN_UNTIL_COMPLETE);
   CQVSchedulerStage stage;
-  EXPECT_FALSE(scenario->computeSchedulerStage(stage)) << "nothing started yet";
+  EXPECT_FALSE(schedule.root.getSchedulerStage(stage)) << "nothing started yet";
 
   schedule.start();
   clock->advance(5s);
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_RAMP_UP);
   EXPECT_EQ(stage.getNextActionStage(), STAGE_RAMP_UP);
   EXPECT_EQ(stage.getSecondsToNextStage(), 10);
@@ -113,12 +136,12 @@ TEST(ScheduleRun, StageRecordAlongTheTypicalRoad) {
   EXPECT_TRUE(stage.hasNextStage());
 
   clock->advance(30s);  // t = 35: the fourth batch (1 vuser) comes at 45
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getSecondsToNextStage(), 10);
   EXPECT_EQ(stage.getNumberOfVusersInNextBatch(), 1);
 
   clock->advance(15s);  // t = 50: duration running, StopAll next in 55 s
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_DURATION);
   EXPECT_EQ(stage.getNextActionStage(), STAGE_STOP);
   EXPECT_EQ(stage.getSecondsToNextStage(), 55);
@@ -127,9 +150,9 @@ TEST(ScheduleRun, StageRecordAlongTheTypicalRoad) {
   clock->advance(100s);  // all done
   host.finalStage = false;
   CQVSchedulerStage untouched;
-  EXPECT_FALSE(scenario->computeSchedulerStage(untouched));
+  EXPECT_FALSE(schedule.root.getSchedulerStage(untouched));
   host.finalStage = true;
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_RUN_UNTIL_COMPLETE);
   EXPECT_FALSE(stage.hasNextStage());
 }
@@ -147,10 +170,10 @@ TEST(ScheduleRun, LastRampBatchBeforeDurationAndStopAll) {
   schedule.start();
   clock->advance(1s);
   CQVSchedulerStage stage;
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getNextActionStage(), STAGE_RAMP_UP);
   clock->advance(14s);  // second and last batch issued; the ramp finished, duration running
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_DURATION);
   EXPECT_EQ(stage.getSecondsToNextStage(), 60);
   EXPECT_EQ(stage.getNextActionStage(), STAGE_STOP);
@@ -158,7 +181,7 @@ TEST(ScheduleRun, LastRampBatchBeforeDurationAndStopAll) {
   // Run mode 1 after the last action: running indefinitely, if the host says it is in its final stage.
   clock->advance(61s);
   host.finalStage = true;
-  ASSERT_TRUE(scenario->computeSchedulerStage(stage));
+  ASSERT_TRUE(schedule.root.getSchedulerStage(stage));
   EXPECT_EQ(stage.getCurrActionStage(), STAGE_RUN_INDEFINITELY);
   EXPECT_FALSE(stage.hasNextStage());
 }
@@ -413,7 +436,7 @@ TEST(ScheduleRun, StopInTheMiddleLeavesNoRegistrationAndNoLaterHostCall) {
   CQVSchedulerEventsManager* manager = schedule.services.getEventsManager();
   EXPECT_EQ(manager->getTimer().registrationCount(), 0u);
   EXPECT_EQ(CQVEventsManager::instance()->registrationCount(manager), 0);
-  EXPECT_TRUE(schedule.root.getSchedulerRunners().empty());
+  EXPECT_EQ(schedule.runnerCount(), 0u);
   EXPECT_FALSE(schedule.root.isRunning());
   clock->advance(1000s);
   CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("A"));
@@ -428,8 +451,8 @@ TEST(ScheduleRun, GroupsAddedAThenBStartInTheOrderBThenA) {
   schedule.setHost(&host);
   schedule.add(schedule.addGroup("A"), new CQVRunAllVusersActionRunner());
   schedule.add(schedule.addGroup("B"), new CQVRunAllVusersActionRunner());
-  ASSERT_EQ(schedule.root.getSchedulerRunners().size(), 2u);
-  EXPECT_EQ(schedule.root.getSchedulerRunners().front()->getContext()->getLogName(), "GROUP @ B");
+  ASSERT_EQ(schedule.runnerCount(), 2u);
+  EXPECT_EQ(schedule.firstRunnerName(), "GROUP @ B");
   schedule.start();
   clock->settle();
   EXPECT_THAT(host.calls(), ElementsAre("0s B runAllGroupVusers mode=1", "0s onGroupFinished B",

@@ -9,6 +9,7 @@
 #include "QVLoadTestSchedulerRunner.h"
 #include "QVScenarioContext.h"
 #include "QVScenarioRunner.h"
+#include "QVSchedBaseBuilder.h"
 #include "QVScheduleServices.h"
 #include "QVTestSupport.h"
 #include "QVVusersServices.h"
@@ -95,7 +96,7 @@ class RecordingHost : public testing::NiceMock<MockHost> {
     return status;
   }
   void record(const std::string& what) {
-    const std::uint64_t elapsedMs = (QVNowFileTime() - start_) / 10000ULL;
+    const std::uint64_t elapsedMs = (QVNowFileTime() - start_) / QV_FILE_TIME_UNITS_PER_MILLISECOND;
     std::string time = std::to_string(elapsedMs / 1000);
     if (elapsedMs % 1000) time += "." + std::to_string(1000 + elapsedMs % 1000).substr(1);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,17 +120,11 @@ class RecordingHost : public testing::NiceMock<MockHost> {
 };
 
 // Numbers the action after the runner's last one and chains it to that action's finished event,
-// as the definition loader does.
+// with the definition loader's own setup.
 template <typename Action>
 Action* appendChainedAction(CQVScheduleServices& services, CQVSchedulerRunner* runner, Action* action) {
   const int previous = runner->getActionRunners().empty() ? 0 : runner->getActionRunners().back()->getActionId();
-  action->setServices(&services);
-  action->setContext(runner->getContext());
-  action->setActionId(previous + 1);
-  if (previous != 0) {
-    std::unique_ptr<CQVEventDef> def(runner->getContext()->createActionFinishedEventDef(previous));
-    action->addStartConditionEvent(*def);
-  }
+  CQVSchedBaseBuilder::setUpActionRunner(*action, &services, *runner, previous + 1, previous);
   runner->appendActionRunner(action);
   return action;
 }
@@ -141,6 +136,7 @@ class TestSchedule {
   ~TestSchedule() { stop(); }
 
   CQVScenarioRunner* addScenario(CQVVusersServices::RunMode mode = CQVVusersServices::RUN_INDEFINITELY) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     auto* runner = new CQVScenarioRunner();
     auto* context = new CQVScenarioContext();
     context->runMode = mode;
@@ -151,6 +147,7 @@ class TestSchedule {
   }
 
   CQVGroupRunner* addGroup(const std::string& name, CQVVusersServices::RunMode mode = CQVVusersServices::RUN_INDEFINITELY) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (!services.isScheduleByGroup()) services.setScheduleByGroup();
     auto* runner = new CQVGroupRunner();
     auto* context = new CQVGroupContext(name);
@@ -166,29 +163,42 @@ class TestSchedule {
     return appendChainedAction(services, runner, action);
   }
 
-  void setHost(CQVVusersServices* host) { services.setVusersServices(host); }
-  void start() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
-    root.start();
+  void setHost(CQVVusersServices* host) {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    services.setVusersServices(host);
+  }
+  bool start() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.start();
   }
   // Starts and runs `then` before any timer or event callback can come.
   template <typename F>
   void startThen(F then) {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     root.start();
     then();
   }
   void stop() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     root.stop();
   }
   void pause() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (root.isRunning()) root.pause();
   }
   void resume() {
-    std::lock_guard<QVCriticalSection> lock(services.getSchedulerLock());
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
     if (root.isRunning() && root.isPaused()) root.resume();
+  }
+
+  std::size_t runnerCount() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.getSchedulerRunners().size();
+  }
+  // The log name of the first scheduler runner in the root's order.
+  std::string firstRunnerName() {
+    const CQVSchedulerLockGuard lock(services.getSchedulerLock());
+    return root.getSchedulerRunners().front()->getContext()->getLogName();
   }
 
   CQVScheduleServices services;

@@ -57,10 +57,7 @@ class RecordingEventHandler final : public CQVEventHandler {
     journal_.add(name_ + ": " + def.toString());
     if (lockToProbe_) {
       bool free = false;
-      std::thread([&] {
-        free = lockToProbe_->try_lock();
-        if (free) lockToProbe_->unlock();
-      }).join();
+      std::thread([&] { free = isFree(*lockToProbe_); }).join();
       if (free) ++deliveriesWithoutLock_;
     }
   }
@@ -344,8 +341,7 @@ TEST(SchedulerEventsManager, ReleasedManagerDeletesItselfOnceNoRegistrationRemai
     EXPECT_EQ(journal.lines().size(), 1u);
   }
   // The lock handed to the managers is still usable.
-  EXPECT_TRUE(lock->try_lock());
-  lock->unlock();
+  EXPECT_TRUE(isFree(*lock));
 }
 
 TEST(SchedulerEventsManager, ReleasedFromATimeHandlerOnTheTimerThread) {
@@ -441,10 +437,7 @@ TEST(SchedulerEventsManager, TimeRegistrationsGoThroughTheTimerUnderTheScheduler
     ProbingTimeHandler(QVCriticalSection& lock, std::atomic<int>& result) : lock_(lock), result_(result) {}
     void onTime() override {
       bool free = false;
-      std::thread([&] {
-        free = lock_.try_lock();
-        if (free) lock_.unlock();
-      }).join();
+      std::thread([&] { free = isFree(lock_); }).join();
       result_ = free ? 1 : 0;
     }
 

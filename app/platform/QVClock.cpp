@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <limits>
-#include <mutex>
 
 using qvplatform_detail::WaitHub;
 
@@ -16,14 +15,15 @@ std::uint64_t systemNowFileTime() {
   return QV_UNIX_EPOCH_AS_FILE_TIME + static_cast<std::uint64_t>(units.count());
 }
 
-std::shared_ptr<QVClock>& installedClock() {
-  static std::shared_ptr<QVClock>* clock = new std::shared_ptr<QVClock>(std::make_shared<QVSystemClock>());
-  return *clock;
-}
+// The installed clock. Never destroyed: threads may read it while static objects are torn down.
+struct InstalledClock {
+  QVMutex mutex;
+  std::shared_ptr<QVClock> clock QV_GUARDED_BY(mutex) = std::make_shared<QVSystemClock>();
+};
 
-std::mutex& clockMutex() {
-  static std::mutex* mutex = new std::mutex();
-  return *mutex;
+InstalledClock& installed() {
+  static InstalledClock* slot = new InstalledClock();
+  return *slot;
 }
 
 // Largest span a real-time deadline is put ahead of or behind its base (about 95 years): far
@@ -85,10 +85,9 @@ std::optional<std::chrono::steady_clock::time_point> QVScaledClock::realTimeAt(s
 QVManualClock::QVManualClock(std::uint64_t startFileTime) : now_(startFileTime) {}
 
 void QVManualClock::moveTo(std::uint64_t fileTime) {
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   now_.store(fileTime, std::memory_order_release);
-  hub.wakeReadyLocked();
+  WaitHub::instance().wakeReadyLocked();
 }
 
 void QVManualClock::advance(std::chrono::milliseconds delta) {
@@ -100,15 +99,14 @@ void QVManualClock::advanceUnits(std::uint64_t units) { runUntil(now() + units, 
 void QVManualClock::settle() { WaitHub::instance().settle(settleTimeout_); }
 
 bool QVManualClock::runUntil(std::uint64_t end, bool moveToEnd) {
-  WaitHub& hub = WaitHub::instance();
   for (;;) {
     settle();
     std::uint64_t due = 0;
     bool armed = false;
     {
-      std::lock_guard<std::mutex> lock(hub.mutex());
+      QVMutexLock lock(qvplatform_detail::waitMutex());
       // Timers due at or before now were served by the settle, or have nobody waiting on them.
-      armed = hub.earliestArmedDueAfterLocked(now(), due);
+      armed = WaitHub::instance().earliestArmedDueAfterLocked(now(), due);
     }
     if (!armed || due > end) {
       if (moveToEnd || armed) {
@@ -126,19 +124,21 @@ bool QVManualClock::runUntilIdle(std::chrono::milliseconds limit) {
 }
 
 std::shared_ptr<QVClock> QVGetClock() {
-  std::lock_guard<std::mutex> lock(clockMutex());
-  return installedClock();
+  InstalledClock& slot = installed();
+  QVMutexLock lock(slot.mutex);
+  return slot.clock;
 }
 
 void QVSetClock(std::shared_ptr<QVClock> clock) {
   if (!clock) clock = std::make_shared<QVSystemClock>();
   {
-    std::lock_guard<std::mutex> lock(clockMutex());
-    installedClock() = std::move(clock);
+    InstalledClock& slot = installed();
+    QVMutexLock lock(slot.mutex);
+    slot.clock.swap(clock);
   }
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
-  hub.wakeReadyLocked(true);  // blocked waiters recompute their deadlines on the new clock
+  clock.reset();  // the previous clock, released outside the lock
+  QVMutexLock lock(qvplatform_detail::waitMutex());
+  WaitHub::instance().wakeReadyLocked(true);  // blocked waiters recompute their deadlines on the new clock
 }
 
 std::uint64_t QVNowFileTime() { return QVGetClock()->now(); }

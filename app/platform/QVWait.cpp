@@ -2,9 +2,13 @@
 
 #include "QVWaitHub.h"
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,13 +19,24 @@ namespace {
 constexpr std::chrono::milliseconds kCatchUp{1};
 // True on threads created by QVThread: they are counted as busy from their creation.
 thread_local bool tCountedThread = false;
+// Thread starts that are to fail (QVFailNextThreadStarts).
+std::atomic<int> gInjectedStartFailures{0};
 }  // namespace
+
+bool takeInjectedStartFailure() {
+  int left = gInjectedStartFailures.load();
+  while (left > 0 && !gInjectedStartFailures.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
 
 WaitHub& WaitHub::instance() {
   // Never destroyed: threads may still wait while static objects are torn down.
   static WaitHub* hub = new WaitHub();
   return *hub;
 }
+
+QVMutex& waitMutex() { return WaitHub::instance().mutex_; }
 
 bool WaitHub::anySignalledLocked(const Waiter& waiter, std::uint64_t now) const {
   for (std::size_t i = 0; i < waiter.count; ++i) {
@@ -53,8 +68,46 @@ void WaitHub::wakeReadyLocked(bool wakeAll, const QVWaitable* rearmed) {
   }
 }
 
+// The index of the first signalled object (its signal consumed), or `count` when none is.
+std::size_t WaitHub::consumeFirstSignalled(QVWaitable* const* objects, std::size_t count, std::uint64_t now) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (objects[i]->signalledLocked(now)) {
+      objects[i]->consumeLocked();
+      return i;
+    }
+  }
+  return count;
+}
+
+// The earliest due time among the armed timers of `objects`, if any.
+std::optional<std::uint64_t> WaitHub::earliestDue(QVWaitable* const* objects, std::size_t count) {
+  std::optional<std::uint64_t> earliest;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t due = 0;
+    if (objects[i]->dueTimeLocked(due) && (!earliest || due < *earliest)) earliest = due;
+  }
+  return earliest;
+}
+
+void WaitHub::block(Waiter& self, QVMutexLock& lock,
+                    const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+  if (!self.blocked) {
+    self.blocked = true;
+    becameIdleLocked();
+  }
+  if (deadline) {
+    lock.waitUntil(self.cv, *deadline);
+  } else {
+    lock.wait(self.cv);
+  }
+  if (self.blocked) {  // woke by itself (time-out or spuriously): busy again
+    self.blocked = false;
+    becameBusyLocked();
+  }
+}
+
 std::size_t WaitHub::waitForAny(QVWaitable* const* objects, std::size_t count) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  QVMutexLock lock(waitMutex());
   const bool counted = tCountedThread;
   if (!counted) becameBusyLocked();
   Waiter self;
@@ -64,56 +117,23 @@ std::size_t WaitHub::waitForAny(QVWaitable* const* objects, std::size_t count) {
   std::size_t result = count;
   for (;;) {
     const std::shared_ptr<QVClock> clock = QVGetClock();
-    const std::uint64_t now = clock->now();
-    for (std::size_t i = 0; i < count; ++i) {
-      if (objects[i]->signalledLocked(now)) {
-        objects[i]->consumeLocked();
-        result = i;
-        break;
-      }
-    }
+    result = consumeFirstSignalled(objects, count, clock->now());
     if (result != count) break;
-    std::uint64_t earliest = 0;
-    bool timed = false;
-    for (std::size_t i = 0; i < count; ++i) {
-      std::uint64_t due = 0;
-      if (objects[i]->dueTimeLocked(due) && (!timed || due < earliest)) {
-        earliest = due;
-        timed = true;
-      }
-    }
-    if (!self.blocked) {
-      self.blocked = true;
-      becameIdleLocked();
-    }
     std::optional<std::chrono::steady_clock::time_point> deadline;
-    if (timed) deadline = clock->realTimeAt(earliest);
+    if (const std::optional<std::uint64_t> due = earliestDue(objects, count)) deadline = clock->realTimeAt(*due);
     // A deadline already passed while the clock has not yet reached the due time (rounding
     // between real and clock time): wait a moment rather than spin on the mutex.
     const auto realNow = std::chrono::steady_clock::now();
     if (deadline && *deadline <= realNow) deadline = realNow + kCatchUp;
-    if (deadline) {
-      self.cv.wait_until(lock, *deadline);
-    } else {
-      self.cv.wait(lock);
-    }
-    if (self.blocked) {  // woke by itself (time-out or spuriously): busy again
-      self.blocked = false;
-      becameBusyLocked();
-    }
+    block(self, lock, deadline);
   }
-  for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
-    if (*it == &self) {
-      waiters_.erase(it);
-      break;
-    }
-  }
+  waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
   if (!counted) becameIdleLocked();
   return result;
 }
 
 void WaitHub::threadEnded() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(waitMutex());
   becameIdleLocked();
 }
 
@@ -130,10 +150,13 @@ bool WaitHub::earliestArmedDueAfterLocked(std::uint64_t after, std::uint64_t& du
 }
 
 void WaitHub::settle(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!idleCv_.wait_for(lock, timeout, [this] { return busy_ == 0; })) {
-    throw std::runtime_error("QVManualClock: " + std::to_string(busy_) +
-                             " waiting thread(s) did not settle; is a lock they need held by the caller?");
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  QVMutexLock lock(waitMutex());
+  while (busy_ != 0) {
+    if (!lock.waitUntil(idleCv_, deadline) && busy_ != 0) {
+      throw std::runtime_error("QVManualClock: " + std::to_string(busy_) +
+                               " waiting thread(s) did not settle; is a lock they need held by the caller?");
+    }
   }
 }
 
@@ -142,56 +165,69 @@ void WaitHub::settle(std::chrono::milliseconds timeout) {
 using qvplatform_detail::WaitHub;
 
 void QVEvent::set() {
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   signalled_ = true;
-  hub.wakeReadyLocked();
+  WaitHub::instance().wakeReadyLocked();
 }
 
 void QVEvent::reset() {
-  std::lock_guard<std::mutex> lock(WaitHub::instance().mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   signalled_ = false;
 }
 
 QVWaitableTimer::QVWaitableTimer() {
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
-  hub.addTimerLocked(this);
+  QVMutexLock lock(qvplatform_detail::waitMutex());
+  WaitHub::instance().addTimerLocked(this);
 }
 
 QVWaitableTimer::~QVWaitableTimer() {
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
-  hub.removeTimerLocked(this);
+  QVMutexLock lock(qvplatform_detail::waitMutex());
+  WaitHub::instance().removeTimerLocked(this);
 }
 
 void QVWaitableTimer::set(std::uint64_t dueFileTime) {
-  WaitHub& hub = WaitHub::instance();
-  std::lock_guard<std::mutex> lock(hub.mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   armed_ = true;
   due_ = dueFileTime;
   // A waiter blocked on this timer recomputes its deadline.
-  hub.wakeReadyLocked(false, this);
+  WaitHub::instance().wakeReadyLocked(false, this);
 }
 
 void QVWaitableTimer::cancel() {
-  std::lock_guard<std::mutex> lock(WaitHub::instance().mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   armed_ = false;
 }
 
 bool QVWaitableTimer::isArmed() const {
-  std::lock_guard<std::mutex> lock(WaitHub::instance().mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   return armed_;
 }
 
 std::uint64_t QVWaitableTimer::dueTime() const {
-  std::lock_guard<std::mutex> lock(WaitHub::instance().mutex());
+  QVMutexLock lock(qvplatform_detail::waitMutex());
   return due_;
 }
 
 std::size_t QVWaitForAny(QVWaitable* const* objects, std::size_t count) {
   return WaitHub::instance().waitForAny(objects, count);
 }
+
+QVCountedThreadScope::QVCountedThreadScope() : wasCounted_(qvplatform_detail::tCountedThread) {
+  if (wasCounted_) return;
+  {
+    QVMutexLock lock(qvplatform_detail::waitMutex());
+    WaitHub::instance().threadStartedLocked();
+  }
+  qvplatform_detail::tCountedThread = true;
+}
+
+QVCountedThreadScope::~QVCountedThreadScope() {
+  if (wasCounted_) return;
+  qvplatform_detail::tCountedThread = false;
+  WaitHub::instance().threadEnded();
+}
+
+void QVFailNextThreadStarts(int count) { qvplatform_detail::gInjectedStartFailures.store(count); }
 
 long QVCurrentThreadId() {
   // Asked on every lock of the timer; the kernel is asked once per thread.
@@ -200,34 +236,45 @@ long QVCurrentThreadId() {
 }
 
 QVThread::QVThread(std::function<void()> body) {
-  WaitHub& hub = WaitHub::instance();
   {
-    std::lock_guard<std::mutex> lock(hub.mutex());
-    hub.threadStartedLocked();
+    QVMutexLock lock(qvplatform_detail::waitMutex());
+    WaitHub::instance().threadStartedLocked();
+  }
+  try {
+    start(std::move(body));
+  } catch (...) {
+    WaitHub::instance().threadEnded();  // never started: not busy
+    throw;
+  }
+}
+
+void QVThread::start(std::function<void()> body) {
+  if (qvplatform_detail::takeInjectedStartFailure()) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "QVThread");
   }
   // Shared with the new thread, which runs `body` only once thread_ and id_ are set here.
   struct Startup {
-    std::mutex mutex;
+    QVMutex mutex;
     std::condition_variable cv;
-    long id = 0;
-    bool idKnown = false;
-    bool assigned = false;
+    long id QV_GUARDED_BY(mutex) = 0;
+    bool idKnown QV_GUARDED_BY(mutex) = false;
+    bool assigned QV_GUARDED_BY(mutex) = false;
   };
   auto startup = std::make_shared<Startup>();
   thread_ = std::thread([startup, body = std::move(body)] {
     qvplatform_detail::tCountedThread = true;
     {
-      std::unique_lock<std::mutex> lock(startup->mutex);
+      QVMutexLock lock(startup->mutex);
       startup->id = QVCurrentThreadId();
       startup->idKnown = true;
       startup->cv.notify_all();
-      startup->cv.wait(lock, [&] { return startup->assigned; });
+      while (!startup->assigned) lock.wait(startup->cv);
     }
     body();
     WaitHub::instance().threadEnded();
   });
-  std::unique_lock<std::mutex> lock(startup->mutex);
-  startup->cv.wait(lock, [&] { return startup->idKnown; });
+  QVMutexLock lock(startup->mutex);
+  while (!startup->idKnown) lock.wait(startup->cv);
   id_ = startup->id;
   startup->assigned = true;
   startup->cv.notify_all();

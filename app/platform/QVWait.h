@@ -7,8 +7,11 @@
 // QVThread is a thread the manual clock knows about: it counts as busy from creation until it
 // blocks in QVWaitForAny, so QVManualClock::settle() waits for it.
 //
-// All state lives under one internal mutex of the platform layer, never held while user code runs.
+// All state lives under one internal mutex of the platform layer (waitMutex() below), a leaf lock
+// that is never held while user code runs.
 #pragma once
+
+#include "QVMutex.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +21,11 @@
 
 namespace qvplatform_detail {
 class WaitHub;
-}
+// The platform's wait mutex: guards every waitable object's state and the registry of waiters.
+QVMutex& waitMutex();
+// Consumes one thread start that QVFailNextThreadStarts asked to fail; false when none is left.
+bool takeInjectedStartFailure();
+}  // namespace qvplatform_detail
 
 class QVWaitable {
  public:
@@ -31,11 +38,10 @@ class QVWaitable {
 
  private:
   friend class qvplatform_detail::WaitHub;
-  // Called with the platform mutex held.
-  virtual bool signalledLocked(std::uint64_t now) const = 0;
-  virtual void consumeLocked() = 0;
+  virtual bool signalledLocked(std::uint64_t now) const QV_REQUIRES(qvplatform_detail::waitMutex()) = 0;
+  virtual void consumeLocked() QV_REQUIRES(qvplatform_detail::waitMutex()) = 0;
   // Due time of an armed timer; other objects answer false.
-  virtual bool dueTimeLocked(std::uint64_t& due) const {
+  virtual bool dueTimeLocked(std::uint64_t& due) const QV_REQUIRES(qvplatform_detail::waitMutex()) {
     (void)due;
     return false;
   }
@@ -49,9 +55,11 @@ class QVEvent : public QVWaitable {
   void reset();
 
  private:
-  bool signalledLocked(std::uint64_t) const override { return signalled_; }
-  void consumeLocked() override { signalled_ = false; }
-  bool signalled_ = false;
+  bool signalledLocked(std::uint64_t) const override QV_REQUIRES(qvplatform_detail::waitMutex()) {
+    return signalled_;
+  }
+  void consumeLocked() override QV_REQUIRES(qvplatform_detail::waitMutex()) { signalled_ = false; }
+  bool signalled_ QV_GUARDED_BY(qvplatform_detail::waitMutex()) = false;
 };
 
 // Auto-reset (synchronization) timer. set() arms it for an absolute file time, replacing any
@@ -67,14 +75,16 @@ class QVWaitableTimer : public QVWaitable {
   std::uint64_t dueTime() const;
 
  private:
-  bool signalledLocked(std::uint64_t now) const override { return armed_ && due_ <= now; }
-  void consumeLocked() override { armed_ = false; }
-  bool dueTimeLocked(std::uint64_t& due) const override {
+  bool signalledLocked(std::uint64_t now) const override QV_REQUIRES(qvplatform_detail::waitMutex()) {
+    return armed_ && due_ <= now;
+  }
+  void consumeLocked() override QV_REQUIRES(qvplatform_detail::waitMutex()) { armed_ = false; }
+  bool dueTimeLocked(std::uint64_t& due) const override QV_REQUIRES(qvplatform_detail::waitMutex()) {
     if (armed_) due = due_;
     return armed_;
   }
-  bool armed_ = false;
-  std::uint64_t due_ = 0;
+  bool armed_ QV_GUARDED_BY(qvplatform_detail::waitMutex()) = false;
+  std::uint64_t due_ QV_GUARDED_BY(qvplatform_detail::waitMutex()) = 0;
 };
 
 // Blocks until one of `objects` is signalled; returns the lowest signalled index.
@@ -86,7 +96,27 @@ inline std::size_t QVWaitForAny(std::initializer_list<QVWaitable*> objects) {
 // Identifier of the calling thread (the kernel thread id).
 long QVCurrentThreadId();
 
-// A joinable thread counted by the manual clock (see above).
+// Counts the calling thread as the manual clock counts a QVThread, for the scope's lifetime: busy
+// unless it is blocked in QVWaitForAny, so that settle() waits until it is back in its wait. For a
+// thread that serves its own wake-ups in a loop while another thread moves the manual clock; the
+// thread that moves the clock must not hold one.
+class QVCountedThreadScope {
+ public:
+  QVCountedThreadScope();
+  ~QVCountedThreadScope();
+  QVCountedThreadScope(const QVCountedThreadScope&) = delete;
+  QVCountedThreadScope& operator=(const QVCountedThreadScope&) = delete;
+
+ private:
+  bool wasCounted_;
+};
+
+// Test support: the next `count` QVThread constructions in this process fail as a refused thread
+// does (std::system_error); 0 ends it.
+void QVFailNextThreadStarts(int count);
+
+// A joinable thread counted by the manual clock (see above). The constructor throws
+// std::system_error when the system refuses a thread.
 class QVThread {
  public:
   explicit QVThread(std::function<void()> body);
@@ -102,6 +132,8 @@ class QVThread {
   long id() const { return id_; }
 
  private:
+  void start(std::function<void()> body);
+
   std::thread thread_;
   long id_ = 0;
 };

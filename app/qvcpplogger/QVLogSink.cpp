@@ -30,35 +30,40 @@ QVStreamLogSink::QVStreamLogSink(std::ostream& stream) : stream_(stream) {}
 
 void QVStreamLogSink::write(const QVLogRecord& record) {
   const std::string line = QVFormatLogLine(record);
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   stream_ << line << '\n';
 }
 
 QVFileLogSink::QVFileLogSink(const std::string& path) : stream_(path, std::ios::app) {}
 
+bool QVFileLogSink::isOpen() const {
+  QVMutexLock lock(mutex_);
+  return stream_.is_open();
+}
+
 void QVFileLogSink::write(const QVLogRecord& record) {
   const std::string line = QVFormatLogLine(record);
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   if (stream_.is_open()) stream_ << line << '\n' << std::flush;
 }
 
 void QVMemoryLogSink::write(const QVLogRecord& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   records_.push_back(record);
 }
 
 std::vector<QVLogRecord> QVMemoryLogSink::records() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   return records_;
 }
 
 void QVMemoryLogSink::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   records_.clear();
 }
 
 std::vector<std::string> QVMemoryLogSink::texts(const std::string& logger) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   std::vector<std::string> out;
   for (const auto& r : records_) {
     if (r.logger == logger) out.push_back(r.text);
@@ -67,7 +72,7 @@ std::vector<std::string> QVMemoryLogSink::texts(const std::string& logger) const
 }
 
 std::vector<std::string> QVMemoryLogSink::texts(const std::string& logger, QVLogKind kind) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   std::vector<std::string> out;
   for (const auto& r : records_) {
     if (r.logger == logger && r.kind == kind) out.push_back(r.text);
@@ -78,7 +83,7 @@ std::vector<std::string> QVMemoryLogSink::texts(const std::string& logger, QVLog
 bool QVMemoryLogSink::contains(const std::string& text) const { return count(text) > 0; }
 
 std::size_t QVMemoryLogSink::count(const std::string& text) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QVMutexLock lock(mutex_);
   std::size_t n = 0;
   for (const auto& r : records_) {
     if (r.text == text) ++n;

@@ -1,9 +1,11 @@
-// Where log records go. A sink may be called from any thread at once; every sink here locks.
+// Where log records go. A sink may be called from any thread at once; every sink here locks its
+// own mutex (a leaf lock) around its stream or records.
 #pragma once
+
+#include "QVMutex.h"
 
 #include <fstream>
 #include <iosfwd>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,20 +38,20 @@ class QVStreamLogSink : public QVLogSink {
   void write(const QVLogRecord& record) override;
 
  private:
-  std::mutex mutex_;
-  std::ostream& stream_;
+  QVMutex mutex_;
+  std::ostream& stream_ QV_GUARDED_BY(mutex_);
 };
 
 // Appends lines to a file.
 class QVFileLogSink : public QVLogSink {
  public:
   explicit QVFileLogSink(const std::string& path);
-  bool isOpen() const { return stream_.is_open(); }
+  bool isOpen() const;
   void write(const QVLogRecord& record) override;
 
  private:
-  std::mutex mutex_;
-  std::ofstream stream_;
+  mutable QVMutex mutex_;
+  std::ofstream stream_ QV_GUARDED_BY(mutex_);
 };
 
 // Keeps records in memory, for tests.
@@ -67,6 +69,6 @@ class QVMemoryLogSink : public QVLogSink {
   std::size_t count(const std::string& text) const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<QVLogRecord> records_;
+  mutable QVMutex mutex_;
+  std::vector<QVLogRecord> records_ QV_GUARDED_BY(mutex_);
 };

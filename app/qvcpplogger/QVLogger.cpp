@@ -1,19 +1,21 @@
 #include "QVLogger.h"
 
+#include "QVMutex.h"
+
 #include <atomic>
 #include <map>
-#include <mutex>
 
 namespace {
 
-std::mutex& sinkMutex() {
-  static std::mutex* m = new std::mutex();
-  return *m;
-}
+// The sink of every logger. Never destroyed: threads may log while static objects are torn down.
+struct SinkSlot {
+  QVMutex mutex;  // a leaf lock; the sink is called after it is released
+  std::shared_ptr<QVLogSink> sink QV_GUARDED_BY(mutex) = std::make_shared<QVStreamLogSink>();
+};
 
-std::shared_ptr<QVLogSink>& sinkSlot() {
-  static std::shared_ptr<QVLogSink>* s = new std::shared_ptr<QVLogSink>(std::make_shared<QVStreamLogSink>());
-  return *s;
+SinkSlot& sinkSlot() {
+  static SinkSlot* slot = new SinkSlot();
+  return *slot;
 }
 
 void emit(const std::string& logger, QVLogKind kind, std::string text, const char* file, int line) {
@@ -66,15 +68,15 @@ class Logger final : public ILogger {
 class Registry {
  public:
   Logger& get(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    QVMutexLock lock(mutex_);
     auto& slot = loggers_[name];
     if (!slot) slot = std::make_unique<Logger>(name);
     return *slot;
   }
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::unique_ptr<Logger>> loggers_;
+  QVMutex mutex_;  // a leaf lock
+  std::map<std::string, std::unique_ptr<Logger>> loggers_ QV_GUARDED_BY(mutex_);
 };
 
 Registry& registry() {
@@ -98,13 +100,18 @@ bool IsEnabled(const std::string& name) { return registry().get(name).isEnabled(
 
 void SetSink(std::shared_ptr<QVLogSink> sink) {
   if (!sink) sink = std::make_shared<QVStreamLogSink>();
-  std::lock_guard<std::mutex> lock(sinkMutex());
-  sinkSlot() = std::move(sink);
+  SinkSlot& slot = sinkSlot();
+  {
+    QVMutexLock lock(slot.mutex);
+    slot.sink.swap(sink);
+  }
+  // The previous sink is released here, outside the lock.
 }
 
 std::shared_ptr<QVLogSink> GetSink() {
-  std::lock_guard<std::mutex> lock(sinkMutex());
-  return sinkSlot();
+  SinkSlot& slot = sinkSlot();
+  QVMutexLock lock(slot.mutex);
+  return slot.sink;
 }
 
 int HandleCount(const std::string& name) { return registry().get(name).handles(); }

@@ -1,8 +1,10 @@
 #include "QVBaseEventsManager.h"
 
+#include "QVCriticalSection.h"
 #include "QVEventDef.h"
 #include "QVEventHandler.h"
 #include "QVEventRequest.h"
+#include "QVMutex.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <iterator>
 #include <list>
 #include <map>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -18,12 +19,20 @@
 namespace {
 
 // One registration of a handler for a definition. Deliveries work on snapshots of these records;
-// `alive` turns false when the registration is dropped, so a snapshot taken earlier never calls a
-// handler after its unregistration. `alive` is guarded by the manager's data lock.
-struct Registration {
+// a registration turns dead when it is dropped, so a snapshot taken earlier never calls a handler
+// after its unregistration. Whether it is alive is read and changed only with the data lock of its
+// manager held, which the accessors name.
+class Registration {
+ public:
   explicit Registration(CQVEventHandler* h) : handler(h) {}
   CQVEventHandler* const handler;
-  bool alive = true;
+
+  // `dataLock` names the lock for the compiler's check only.
+  bool alive([[maybe_unused]] const QVMutex& dataLock) const QV_REQUIRES(dataLock) { return alive_; }
+  void drop([[maybe_unused]] const QVMutex& dataLock) QV_REQUIRES(dataLock) { alive_ = false; }
+
+ private:
+  bool alive_ = true;
 };
 using RegistrationPtr = std::shared_ptr<Registration>;
 
@@ -104,25 +113,56 @@ struct CQVBaseEventsManager::Impl {
   // so that first/last hooks for one definition cannot reorder between threads. Recursive, as hooks
   // and the handlers they reach may register or unregister here again. Taken before `mutex`;
   // released before this manager makes any setUnregisteredFromEvent report.
-  std::recursive_mutex registrationMutex;
+  QVCriticalSection registrationLock;
 
   // Data lock: guards every member below. A leaf lock: nothing else is taken while it is held, and
   // no hook, handler or request is called under it (only definitions' lessThan/equals, for lookups,
   // and clone, for a report that has to wait).
-  mutable std::mutex mutex;
-  std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries;
-  std::unordered_map<CQVEventHandler*, HandlerState> handlers;
-  std::deque<QueuedItem> queue;
+  mutable QVMutex mutex;
+  std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries QV_GUARDED_BY(mutex);
+  std::unordered_map<CQVEventHandler*, HandlerState> handlers QV_GUARDED_BY(mutex);
+  std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
   // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it
   // only as a hint that the queue is busy.
   std::atomic<bool> running{false};
 
+  // What unregistering one registration found (registration lock held).
+  struct Removal {
+    bool found = false;
+    bool last = false;       // the definition lost its last handler
+    bool reportNow = false;  // report at once (a busy unit is reserved for it)
+    long remaining = 0;      // the handler's registrations left
+  };
+  Removal remove(const CQVEventDef& def, CQVEventHandler* handler) QV_EXCLUDES(mutex);
   // Calls every handler registered for `def` now.
-  void deliver(const CQVEventDef& def);
+  void deliver(const CQVEventDef& def) QV_EXCLUDES(mutex);
   // Reports one unregistration of `handler` whose busy unit the caller reserved, then releases it.
-  void report(CQVEventHandler* handler, const CQVEventDef& def, long remaining);
+  void report(CQVEventHandler* handler, const CQVEventDef& def, long remaining) QV_EXCLUDES(mutex);
   // Drops one busy unit of `handler`; whoever drops the last one makes the deferred reports.
-  void release(CQVEventHandler* handler);
+  void release(CQVEventHandler* handler) QV_EXCLUDES(mutex);
+
+  // Leaves the running state claimed by this thread when the scope ends: finish() does it and
+  // tells whether items were left queued meanwhile; otherwise (an item threw) the destructor does.
+  class RunningClaim {
+   public:
+    explicit RunningClaim(Impl& impl) : impl_(impl) {}
+    ~RunningClaim() {
+      if (!released_) finish();
+    }
+    RunningClaim(const RunningClaim&) = delete;
+    RunningClaim& operator=(const RunningClaim&) = delete;
+
+    bool finish() QV_EXCLUDES(impl_.mutex) {
+      QVMutexLock lock(impl_.mutex);
+      released_ = true;
+      impl_.running = false;
+      return !impl_.queue.empty();
+    }
+
+   private:
+    Impl& impl_;
+    bool released_ = false;
+  };
 };
 
 void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
@@ -131,7 +171,7 @@ void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
   RegistrationPtr first;
   std::vector<RegistrationPtr> rest;
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    QVMutexLock lock(mutex);
     const auto it = entries.find(&def);
     if (it == entries.end() || it->second.empty()) return;
     const RegistrationList& registrations = it->second.registrations();
@@ -144,8 +184,8 @@ void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
   release(first->handler);
   for (const RegistrationPtr& registration : rest) {
     {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (!registration->alive) continue;
+      QVMutexLock lock(mutex);
+      if (!registration->alive(mutex)) continue;
       ++handlers[registration->handler].busy;
     }
     registration->handler->onEvent(def);
@@ -161,7 +201,7 @@ void CQVBaseEventsManager::Impl::report(CQVEventHandler* handler, const CQVEvent
 }
 
 void CQVBaseEventsManager::Impl::release(CQVEventHandler* handler) {
-  std::unique_lock<std::mutex> lock(mutex);
+  QVMutexLock lock(mutex);
   for (;;) {
     const auto it = handlers.find(handler);
     if (it == handlers.end()) return;  // not reached: a busy unit keeps the state
@@ -192,10 +232,10 @@ bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandl
   if (handler == nullptr) return false;
   const std::shared_ptr<Impl> impl = impl_;
   std::unique_ptr<CQVEventDef> copy(def.clone());
-  std::lock_guard<std::recursive_mutex> registrationLock(impl->registrationMutex);
+  QVCriticalSectionLock registrationLock(impl->registrationLock);
   bool first = false;
   {
-    std::lock_guard<std::mutex> lock(impl->mutex);
+    QVMutexLock lock(impl->mutex);
     auto it = impl->entries.find(&def);
     if (it == impl->entries.end()) {
       const CQVEventDef* key = copy.get();
@@ -209,54 +249,60 @@ bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandl
   return true;
 }
 
+CQVBaseEventsManager::Impl::Removal CQVBaseEventsManager::Impl::remove(const CQVEventDef& def,
+                                                                       CQVEventHandler* handler) {
+  Removal removal;
+  QVMutexLock lock(mutex);
+  const auto entry = entries.find(&def);
+  if (entry == entries.end()) return removal;
+  const RegistrationPtr removed = entry->second.removeEarliest(handler);
+  if (!removed) return removal;
+  removal.found = true;
+  removed->drop(mutex);
+  if (entry->second.empty()) {
+    entries.erase(entry);
+    removal.last = true;
+  }
+  HandlerState& state = handlers[handler];
+  --state.count;
+  if (state.busy > 0) {
+    // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports,
+    // from a copy of the definition.
+    state.deferred.emplace_back(def.clone());
+  } else {
+    ++state.busy;
+    removal.reportNow = true;
+    removal.remaining = state.count;
+  }
+  return removal;
+}
+
 bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHandler* handler) {
   if (handler == nullptr) return false;
   // Nothing below touches `this` after unregisteredLastHandlerForEvent: the manager may delete
   // itself there. `impl` keeps the state alive until the end.
   const std::shared_ptr<Impl> impl = impl_;
-  std::unique_lock<std::recursive_mutex> registrationLock(impl->registrationMutex);
-  bool last = false;
-  bool reportNow = false;
-  long remaining = 0;
+  Impl::Removal removal;
   {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    const auto entry = impl->entries.find(&def);
-    if (entry == impl->entries.end()) return false;
-    const RegistrationPtr removed = entry->second.removeEarliest(handler);
-    if (!removed) return false;
-    removed->alive = false;
-    if (entry->second.empty()) {
-      impl->entries.erase(entry);
-      last = true;
-    }
-    HandlerState& state = impl->handlers[handler];
-    --state.count;
-    if (state.busy > 0) {
-      // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports,
-      // from a copy of the definition.
-      state.deferred.emplace_back(def.clone());
-    } else {
-      ++state.busy;
-      reportNow = true;
-      remaining = state.count;
-    }
+    QVCriticalSectionLock registrationLock(impl->registrationLock);
+    removal = impl->remove(def, handler);
+    if (!removal.found) return false;
+    if (removal.last) unregisteredLastHandlerForEvent(def);
   }
-  if (last) unregisteredLastHandlerForEvent(def);
-  registrationLock.unlock();
   // Last use of `handler` and `def`: the handler may delete itself, and it may own `def`.
-  if (reportNow) impl->report(handler, def, remaining);
+  if (removal.reportNow) impl->report(handler, def, removal.remaining);
   return true;
 }
 
 void CQVBaseEventsManager::unregisterAllHandlers() {
   const std::shared_ptr<Impl> impl = impl_;
-  std::lock_guard<std::recursive_mutex> registrationLock(impl->registrationMutex);
+  QVCriticalSectionLock registrationLock(impl->registrationLock);
   std::vector<std::unique_ptr<CQVEventDef>> dropped;
   {
-    std::lock_guard<std::mutex> lock(impl->mutex);
+    QVMutexLock lock(impl->mutex);
     for (auto& [key, entry] : impl->entries) {
       for (const RegistrationPtr& registration : entry.registrations()) {
-        registration->alive = false;
+        registration->drop(impl->mutex);
         const auto state = impl->handlers.find(registration->handler);
         if (--state->second.count == 0 && state->second.busy == 0 && state->second.deferred.empty())
           impl->handlers.erase(state);
@@ -271,7 +317,7 @@ void CQVBaseEventsManager::unregisterAllHandlers() {
 void CQVBaseEventsManager::discardPending() {
   std::deque<QueuedItem> dropped;
   {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
+    QVMutexLock lock(impl_->mutex);
     dropped.swap(impl_->queue);
   }
   // Destroyed here, outside the lock: destroying a request may run its own code.
@@ -280,13 +326,13 @@ void CQVBaseEventsManager::discardPending() {
 void CQVBaseEventsManager::notifyOnEvent(const CQVEventDef& def) { addEventToNotifyOn(def); }
 
 long CQVBaseEventsManager::registrationCount(CQVEventHandler* handler) const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
+  QVMutexLock lock(impl_->mutex);
   const auto it = impl_->handlers.find(handler);
   return it == impl_->handlers.end() ? 0 : it->second.count;
 }
 
 std::size_t CQVBaseEventsManager::pendingCount() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
+  QVMutexLock lock(impl_->mutex);
   return impl_->queue.size();
 }
 
@@ -317,7 +363,7 @@ void CQVBaseEventsManager::deliverNow(const CQVEventDef& def) { impl_->deliver(d
 void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> request,
                                          std::unique_ptr<CQVEventDef> event) {
   {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
+    QVMutexLock lock(impl_->mutex);
     impl_->queue.push_back(QueuedItem{std::move(request), std::move(event)});
     // Already running (here or on another thread): the running thread takes the new item.
     if (impl_->running) return;
@@ -328,7 +374,7 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
 bool CQVBaseEventsManager::claimIdle() {
   // Busy (typically further up this thread's stack): the item is queued without asking the lock.
   if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests()) return false;
-  std::lock_guard<std::mutex> lock(impl_->mutex);
+  QVMutexLock lock(impl_->mutex);
   if (impl_->running || !impl_->queue.empty()) return false;
   impl_->running = true;
   return true;
@@ -339,7 +385,7 @@ void CQVBaseEventsManager::runQueue() {
   for (;;) {
     if (!canExecuteRequests()) return;
     {
-      std::lock_guard<std::mutex> lock(impl->mutex);
+      QVMutexLock lock(impl->mutex);
       // Already running (here or on another thread): the running thread takes the new items.
       if (impl->running || impl->queue.empty()) return;
       impl->running = true;
@@ -348,35 +394,48 @@ void CQVBaseEventsManager::runQueue() {
   }
 }
 
+// The hooks' bracket around running items: preExecuteEventRequests now, postExecuteEventRequests
+// when the scope ends, also when an item throws.
+class CQVBaseEventsManager::ExecuteScope {
+ public:
+  explicit ExecuteScope(CQVBaseEventsManager& manager) : manager_(manager) { manager_.preExecuteEventRequests(); }
+  ~ExecuteScope() { manager_.postExecuteEventRequests(); }
+  ExecuteScope(const ExecuteScope&) = delete;
+  ExecuteScope& operator=(const ExecuteScope&) = delete;
+
+ private:
+  CQVBaseEventsManager& manager_;
+};
+
 bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDef* event) {
   const std::shared_ptr<Impl> impl = impl_;
-  preExecuteEventRequests();
-  if (request) {
-    request->execute();
-  } else if (event) {
-    impl->deliver(*event);
-  }
-  for (bool mayRun = !request && !event; mayRun || canExecuteRequests(); mayRun = false) {
-    QueuedItem item;
-    {
-      std::lock_guard<std::mutex> lock(impl->mutex);
-      if (impl->queue.empty()) break;
-      item = std::move(impl->queue.front());
-      impl->queue.pop_front();
+  Impl::RunningClaim claim(*impl);
+  {
+    const ExecuteScope scope(*this);
+    if (request) {
+      request->execute();
+    } else if (event) {
+      impl->deliver(*event);
     }
-    if (item.request) {
-      item.request->execute();
-    } else {
-      impl->deliver(*item.event);
+    for (bool mayRun = !request && !event; mayRun || canExecuteRequests(); mayRun = false) {
+      QueuedItem item;
+      {
+        QVMutexLock lock(impl->mutex);
+        if (impl->queue.empty()) break;
+        item = std::move(impl->queue.front());
+        impl->queue.pop_front();
+      }
+      if (item.request) {
+        item.request->execute();
+      } else {
+        impl->deliver(*item.event);
+      }
     }
   }
-  postExecuteEventRequests();
   // Leave the running state and look at the queue in one step: an item queued while this thread
   // was finishing (its caller saw `running` and left it here), or a canExecuteRequests() that
   // turned true again meanwhile, is handled by the caller going round again.
-  std::lock_guard<std::mutex> lock(impl->mutex);
-  impl->running = false;
-  return !impl->queue.empty();
+  return claim.finish();
 }
 
 void CQVBaseEventsManager::registeredFirstHandlerForEvent(const CQVEventDef&) {}

@@ -15,10 +15,10 @@
 // runs a manager's queue at a time: a thread that finds it running (on another thread, or further
 // up its own stack) leaves its item queued for the running thread and returns. The running thread
 // calls preExecuteEventRequests() once, runs items until the queue is empty or
-// canExecuteRequests() turns false, then calls postExecuteEventRequests(). An event runs by
-// onEvent on every handler registered for a matching definition at the time it runs; handlers
-// registered during a delivery do not get that event, handlers unregistered during it are not
-// called after their unregistration.
+// canExecuteRequests() turns false, then calls postExecuteEventRequests() (also when an item
+// throws). An event runs by onEvent on every handler registered for a matching definition at the
+// time it runs; handlers registered during a delivery do not get that event, handlers unregistered
+// during it are not called after their unregistration.
 //
 // Ownership: the manager owns its clones of definitions and requests; it never owns handlers.
 // A derived manager may delete itself from inside unregisteredLastHandlerForEvent (for example
@@ -87,6 +87,7 @@ class CQVBaseEventsManager {
 
  private:
   struct Impl;
+  class ExecuteScope;
 
   void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
   void runQueue();

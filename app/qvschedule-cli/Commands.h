@@ -22,6 +22,8 @@ struct RunOptions {
   HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
   ServeOptions serve;  // the live page and control API (--serve)
   bool strict = false;  // warnings about the definition refuse it
+  // For tests: time is a manual clock that lines "advance SECONDS" on standard input move.
+  bool virtualClock = false;
 };
 
 struct PreviewOptions {

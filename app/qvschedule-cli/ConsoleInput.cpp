@@ -21,7 +21,8 @@ std::string trim(const std::string& text) {
 
 }  // namespace
 
-ConsoleInput::ConsoleInput(std::function<void(Command)> onCommand) : onCommand_(std::move(onCommand)) {
+ConsoleInput::ConsoleInput(std::function<void(Command)> onCommand, LineCallback onOtherLine)
+    : onCommand_(std::move(onCommand)), onOtherLine_(std::move(onOtherLine)) {
   if (pipe2(quit_, O_CLOEXEC) != 0) quit_[0] = quit_[1] = -1;
   terminal_ = isatty(STDIN_FILENO) == 1;
   if (terminal_ && tcgetattr(STDIN_FILENO, &gOldTerminal) == 0) {
@@ -106,7 +107,13 @@ void ConsoleInput::handleText(const char* data, long size) {
 void ConsoleInput::handleLine() {
   const std::string word = trim(line_);
   line_.clear();
-  if (word == "p" || word == "pause") onCommand_(Command::Pause);
-  if (word == "r" || word == "resume") onCommand_(Command::Resume);
-  if (word == "s" || word == "stop") onCommand_(Command::Stop);
+  if (word == "p" || word == "pause") {
+    onCommand_(Command::Pause);
+  } else if (word == "r" || word == "resume") {
+    onCommand_(Command::Resume);
+  } else if (word == "s" || word == "stop") {
+    onCommand_(Command::Stop);
+  } else if (onOtherLine_ && !word.empty()) {
+    onOtherLine_(word);
+  }
 }

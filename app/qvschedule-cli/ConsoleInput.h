@@ -1,7 +1,8 @@
 // Commands typed on standard input while a schedule runs: 'p' pause, 'r' resume, 's' stop, and
 // Ctrl-C (SIGINT) or SIGTERM as a stop. On a terminal single keys count (the terminal is put in
 // non-canonical mode without echo and restored afterwards); otherwise whole lines "p", "r" and
-// "s" (or "pause", "resume", "stop") are read, so that a script can drive the program.
+// "s" (or "pause", "resume", "stop") are read, so that a script can drive the program; any other
+// line goes to the optional line callback.
 //
 // One reader thread polls standard input, the self-pipe of the stop signals (StopSignals) and a
 // pipe of its own that close() writes to; each descriptor is read by that thread only. It hands
@@ -20,7 +21,9 @@ class ConsoleInput {
  public:
   enum class Command { Pause, Resume, Stop, Interrupt, Terminate };
 
-  explicit ConsoleInput(std::function<void(Command)> onCommand);
+  using LineCallback = std::function<void(const std::string& line)>;
+
+  explicit ConsoleInput(std::function<void(Command)> onCommand, LineCallback onOtherLine = nullptr);
   ~ConsoleInput();
   ConsoleInput(const ConsoleInput&) = delete;
   ConsoleInput& operator=(const ConsoleInput&) = delete;
@@ -36,6 +39,7 @@ class ConsoleInput {
   void handleLine();
 
   std::function<void(Command)> onCommand_;
+  LineCallback onOtherLine_;  // null: other lines are ignored
   StopSignals signals_;
   int quit_[2] = {-1, -1};  // close() writes to quit_[1]
   bool terminal_ = false;

@@ -13,7 +13,9 @@ constexpr int kOutputFailed = 5;  // an output (chart, series, log, standard out
 constexpr int kThresholdFailed = 6;  // run: a --threshold failed
 constexpr int kUnreachable = 7;      // run: no HTTP vuser could connect to its target
 constexpr int kServeFailed = 8;      // run: the --serve address could not be listened on
-constexpr int kUnsettled = 70;       // preview: the scheduler did not settle in virtual time (internal error)
+// The scheduler could not run (an internal error): it refused to start (no timer thread), or, in a
+// preview, it did not settle in virtual time.
+constexpr int kSchedulerFailed = 70;
 
 }  // namespace exitcode
 

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -34,7 +35,7 @@ enum class PreviewEnd { Finished, Idle, Limit };
   std::snprintf(at, sizeof at, "%.3f", static_cast<double>(clock.now() - origin) / QV_FILE_TIME_UNITS_PER_SECOND);
   writeStandard(2, std::string("qvschedule: preview: the scheduler was still busy after a minute of real time at ") + at +
                        " s of schedule time; the preview cannot go on (" + reason + ")\n");
-  std::_Exit(exitcode::kUnsettled);
+  std::_Exit(exitcode::kSchedulerFailed);
 }
 
 // Jumps from one armed timer to the next until the schedule finishes, nothing is armed any more,
@@ -141,7 +142,11 @@ int commandPreview(const PreviewOptions& options) {
 
   const std::uint64_t origin = clock->now();
   session.begin(origin);
-  CQVSchedulerFacade::start();
+  if (!CQVSchedulerFacade::start()) {
+    writeStandard(STDERR_FILENO, "qvschedule: preview: the scheduler did not start (the system refused its timer thread)\n");
+    session.close();
+    return exitcode::kSchedulerFailed;
+  }
   const PreviewEnd how = advanceToTheEnd(*clock, host, origin);
   const std::uint64_t end = reportEnd(session, how, origin, clock->now());
 

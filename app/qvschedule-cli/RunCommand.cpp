@@ -17,26 +17,37 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <iomanip>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
 // Real seconds between redraws of the progress line on a terminal.
 constexpr double kTerminalProgressSeconds = 0.25;
+// The most one "advance" line of --virtual-clock moves the clock (a year).
+constexpr double kMaxAdvanceSeconds = 365.0 * 24 * 3600;
 
 // The main thread's loop while the schedule runs: it waits for the end of the schedule, a command
 // (keys, signals, the control API; CommandQueue) or the next progress line, and makes the facade
 // calls. With a live page it tells the run's state to `live`.
 class RunLoop {
  public:
-  RunLoop(Session& session, const RunOptions& options, CommandQueue& commands, LiveRun* live)
-      : session_(session), options_(options), commands_(commands), live_(live) {}
+  // `virtualClock`: the installed manual clock of --virtual-clock, or null.
+  RunLoop(Session& session, const RunOptions& options, CommandQueue& commands, LiveRun* live,
+          QVManualClock* virtualClock)
+      : session_(session), options_(options), commands_(commands), live_(live), virtualClock_(virtualClock) {}
 
   // Runs until the schedule finishes or a command stops it; answers whether it was stopped.
   bool run();
+  // False when the scheduler refused to start (the run then ended at once).
+  bool started() const { return started_; }
 
  private:
   enum Wake : std::size_t { kFinished = 0, kCommand = 1, kProgress = 2 };
@@ -48,13 +59,17 @@ class RunLoop {
   Answer refuse(std::uint64_t now, const std::string& reason);
   void stop(std::uint64_t now, const std::string& why);
   void tell(RunState state, bool freeze);
+  ConsoleInput::LineCallback advanceLines();
+  void advance(const std::string& line);
 
   Session& session_;
   const RunOptions& options_;
   CommandQueue& commands_;
   LiveRun* const live_;  // null without a live page
+  QVManualClock* const virtualClock_;
   // Shared with the output-failure listener, which may still run on another thread after the loop.
   std::shared_ptr<std::atomic<bool>> outputFailed_ = std::make_shared<std::atomic<bool>>(false);
+  bool started_ = true;
   bool stopped_ = false;
   bool paused_ = false;
 };
@@ -75,8 +90,34 @@ void RunLoop::tell(RunState state, bool freeze) {
   live_->setState(state);
 }
 
+// With --virtual-clock, lines "advance SECONDS" move the clock, on the input's thread. Meanwhile
+// this thread counts for the clock's settling (see run), so that a command posted before an
+// advance is served before time moves.
+ConsoleInput::LineCallback RunLoop::advanceLines() {
+  if (!virtualClock_) return nullptr;
+  return [this](const std::string& line) { advance(line); };
+}
+
+void RunLoop::advance(const std::string& line) {
+  double seconds = -1;
+  char extra = 0;
+  if (std::sscanf(line.c_str(), "advance %lf %c", &seconds, &extra) != 1 || !(seconds >= 0) ||
+      seconds > kMaxAdvanceSeconds) {
+    session_.console.line(QVNowFileTime(), "note", "not understood: " + line);
+    return;
+  }
+  try {
+    virtualClock_->advanceUnits(static_cast<std::uint64_t>(std::llround(seconds * QV_FILE_TIME_UNITS_PER_SECOND)));
+  } catch (const std::runtime_error& e) {  // a thread of the run did not settle
+    session_.console.line(QVNowFileTime(), "note", std::string("the virtual clock stopped: ") + e.what());
+  }
+}
+
 bool RunLoop::run() {
-  ConsoleInput input([this](ConsoleInput::Command command) { commands_.post(command); });
+  // Busy for the virtual clock from before the input can move it until the loop is over.
+  std::optional<QVCountedThreadScope> counted;
+  if (virtualClock_) counted.emplace();
+  ConsoleInput input([this](ConsoleInput::Command command) { commands_.post(command); }, advanceLines());
   // The listener may outlive this loop on another thread: it holds what it needs.
   const auto onOutputFailed = [failed = outputFailed_, wake = commands_.event()] {
     failed->store(true);
@@ -91,9 +132,14 @@ bool RunLoop::run() {
 
   const std::uint64_t origin = QVNowFileTime();
   session_.begin(origin);
-  CQVSchedulerFacade::start();
-  tell(RunState::Running, false);
-  if (step) progressTimer.set(origin + step);
+  started_ = CQVSchedulerFacade::start();
+  stopped_ = !started_;
+  if (started_) {
+    tell(RunState::Running, false);
+    if (step) progressTimer.set(origin + step);
+  } else {
+    writeStandard(STDERR_FILENO, "qvschedule: run: the scheduler did not start (the system refused its timer thread)\n");
+  }
 
   while (!stopped_) {
     const std::size_t which = QVWaitForAny({&session_.vusers->finishedEvent(), commands_.event().get(), &progressTimer});
@@ -106,6 +152,7 @@ bool RunLoop::run() {
       serveCommands(now);
     }
   }
+  counted.reset();  // an advance under way may now finish without this thread
   if (!stopped_) tell(RunState::Finished, true);
   commands_.close("the run is over");
   input.close();
@@ -165,12 +212,29 @@ void RunLoop::stop(std::uint64_t now, const std::string& why) {
 std::string runHeader(const Definition& definition, const RunOptions& options, const VusersHost& host,
                       const HttpRun* httpRun, const ServeRun* serveRun) {
   std::ostringstream header;
-  header << "qvschedule run: " << definition.name << ", speed " << std::setprecision(10) << options.speed
-         << "x, pools: " << poolSummary(host);
+  header << "qvschedule run: " << definition.name;
+  if (options.virtualClock) {
+    header << ", virtual clock (advance SECONDS)";
+  } else {
+    header << ", speed " << std::setprecision(10) << options.speed << "x";
+  }
+  header << ", pools: " << poolSummary(host);
   if (httpRun) header << '\n' << httpRun->description();
   if (serveRun) header << '\n' << serveRun->description();
   header << "\nkeys: p pause, r resume, s stop (Ctrl-C stops too)";
   return header.str();
+}
+
+// The clock first: every reading of the library goes through it from its first call on. Answers
+// the manual clock of --virtual-clock (null otherwise).
+std::shared_ptr<QVManualClock> installClock(const RunOptions& options) {
+  if (options.virtualClock) {
+    auto manual = std::make_shared<QVManualClock>();
+    QVSetClock(manual);
+    return manual;
+  }
+  if (options.speed != 1.0) QVSetClock(std::make_shared<QVScaledClock>(options.speed));
+  return nullptr;
 }
 
 // The note that ends the run.
@@ -197,8 +261,7 @@ int commandRun(const RunOptions& options) {
   bool http = false;
   const std::unique_ptr<HttpRun> httpRun = HttpRun::prepare(options.http, options.pools, definition, options.speed, http);
   if (http && !httpRun) return exitcode::kUsage;
-  // The clock first: every reading of the library goes through it from its first call on.
-  if (options.speed != 1.0) QVSetClock(std::make_shared<QVScaledClock>(options.speed));
+  const std::shared_ptr<QVManualClock> virtualClock = installClock(options);
 
   Session session;
   if (options.format == Format::Json) session.console.useJsonLines();
@@ -216,10 +279,11 @@ int commandRun(const RunOptions& options) {
   }
   session.console.text(runHeader(definition, options, *session.vusers, httpRun.get(), serveRun.get()));
 
-  const bool stopped = RunLoop(session, options, commands, serveRun ? serveRun->live() : nullptr).run();
-
-  noteEnd(session, stopped);
+  RunLoop loop(session, options, commands, serveRun ? serveRun->live() : nullptr, virtualClock.get());
+  const bool stopped = loop.run();
+  if (loop.started()) noteEnd(session, stopped);
   session.close();
+  if (!loop.started()) return exitcode::kSchedulerFailed;
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
   if (serveRun) serveRun->finish(session);  // the final state stays readable for --serve-linger
   if (anyOutputFailed()) return exitcode::kOutputFailed;

@@ -130,14 +130,17 @@ void SimulatedVusers::scheduleLocked(std::uint64_t due, Task task, const std::st
   rearmLocked();
 }
 
+int SimulatedVusers::statusOf(long count, long taken) {
+  const bool shortOfCount = count == kAll ? taken == 0 : taken < count;
+  return shortOfCount ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
+}
+
 void SimulatedVusers::rearmLocked() {
   if (pending_.empty()) {
     timer_.cancel();
     return;
   }
-  const auto earliest = std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
-    return a.due != b.due ? a.due < b.due : a.seq < b.seq;
-  });
+  const auto earliest = std::min_element(pending_.begin(), pending_.end());
   if (!timer_.isArmed() || timer_.dueTime() != earliest->due) timer_.set(earliest->due);
 }
 
@@ -157,7 +160,7 @@ int SimulatedVusers::init(const std::string& name, long count, RunMode mode, con
   const long taken = count == kAll ? c.idle : std::min(std::max(count, 0L), c.idle);
   c.idle -= taken;
   c.initialized += taken;
-  const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
+  const int status = statusOf(count, taken);
   if (taken > 0) sampleLocked(name, pool, now);
 
   if (count == kAll || status == VUSERS_STATUS_NO_MORE_VUSERS) {
@@ -190,7 +193,7 @@ int SimulatedVusers::run(const std::string& name, long count, RunMode mode, cons
   c.initialized -= fromInitialized;
   c.idle -= taken - fromInitialized;
   c.running += taken;
-  const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
+  const int status = statusOf(count, taken);
   if (taken > 0) {
     const std::uint64_t id = nextSeq_++;
     pool.batches.push_back(Batch{id, taken});
@@ -222,7 +225,7 @@ int SimulatedVusers::stop(const std::string& name, long count, const char* call)
   }
   c.running -= taken;
   c.done += taken;
-  const int status = (count == kAll ? taken == 0 : taken < count) ? VUSERS_STATUS_NO_MORE_VUSERS : VUSERS_STATUS_SUCCEEDED;
+  const int status = statusOf(count, taken);
   if (taken > 0) sampleLocked(name, pool, now);
 
   reportCallLocked(now, call, countWord(count), statusWord(status), "", name, &pool);
@@ -356,9 +359,7 @@ void SimulatedVusers::threadBody() {
       pending_.erase(split, pending_.end());
       rearmLocked();
     }
-    std::sort(due.begin(), due.end(), [](const Pending& a, const Pending& b) {
-      return a.due != b.due ? a.due < b.due : a.seq < b.seq;
-    });
+    std::sort(due.begin(), due.end());
     for (const Pending& pending : due) serve(pending);
   }
 }

@@ -127,8 +127,13 @@ class SimulatedVusers : public VusersHost {
     Task task;
     std::string pool;
     std::uint64_t batchId;
+    // Due first; tasks due at the same time in the order they were scheduled.
+    bool operator<(const Pending& other) const { return due != other.due ? due < other.due : seq < other.seq; }
   };
 
+  // What a pool answers a call for `count` vusers (kAll: all it has) of which it could take
+  // `taken`: short of the count, or none at all for "all", is "no more vusers".
+  static int statusOf(long count, long taken);
   int init(const std::string& pool, long count, RunMode mode, const char* call);
   int run(const std::string& pool, long count, RunMode mode, const char* call);
   int stop(const std::string& pool, long count, const char* call);
@@ -175,7 +180,9 @@ class SimulatedVusers : public VusersHost {
   std::unique_ptr<QVThread> thread_;
 };
 
-// "succeeded", "failed", "no-more-vusers", "abandoned" or the number.
+// "succeeded", "failed", "no-more-vusers", "abandoned" or the number. The timeline's words are
+// single tokens, so that its lines split on spaces (and NDJSON keeps the same values); the
+// library's own log writes "no more vusers", which log readers match, so the two stay apart.
 std::string statusWord(int status);
 // "until-complete" or "indefinitely".
 const char* runModeWord(CQVVusersServices::RunMode mode);

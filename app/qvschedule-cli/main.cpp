@@ -25,7 +25,8 @@ const char* const kExitStatusHelp = R"(Exit status:
   6    run: a --threshold failed (the summary says which)
   7    run: no HTTP vuser could connect to its target
   8    run: the --serve address could not be listened on
-  70   preview: the scheduler was still busy after a minute of real time (an internal error)
+  70   the scheduler could not run (an internal error): it did not start (no timer thread), or,
+       in a preview, it was still busy after a minute of real time
   130  a second Ctrl-C (143: a second SIGTERM) ended the program at once
   141  standard output or error was a pipe closed by its reader (as when SIGPIPE ends it))";
 
@@ -91,6 +92,9 @@ CLI::App* addRun(CLI::App& app, RunOptions& run) {
       ->capture_default_str();
   command->add_flag("--log-lines", run.logLines, "also print the library's test-log lines");
   command->add_flag("--no-library-lines", "the default (kept for scripts)")->group("");
+  command->add_flag("--virtual-clock", run.virtualClock,
+                    "tests: schedule time moves only by lines \"advance SECONDS\" on standard input")
+      ->group("");
   command->add_option("--format", run.format, "text, or ndjson: one JSON object per timeline line")
       ->transform(CLI::CheckedTransformer(kNdjson));
   addHttpOptions(command, run.http);

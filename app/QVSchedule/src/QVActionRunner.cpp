@@ -25,7 +25,7 @@ bool CQVActionRunner::setFinishedRunning() {
 }
 
 bool CQVActionRunner::sendFinishedRunningEvent() {
-  QV_TRACE_SCOPE("CQVActionRunner::sendFinishedRunningEvent()");
+  QV_TRACE_SCOPE("CQVActionRunner::sendFinishedRunningEvent()");  // with "()": log readers match it
   if (!context) return true;
   const std::unique_ptr<CQVEventDef> def(context->createActionFinishedEventDef(actionId));
   if (def && eventsManager()) eventsManager()->notifyOnEvent(*def);

@@ -16,9 +16,9 @@ class CQVActionRunner : public CQVBaseRunner {
   CQVActionRunner() = default;
 
   // Writes the "Action started" line, then runs the action.
-  bool start() override;
-  bool setFinishedRunning() override;
-  void setFailedRunning() override;
+  bool start() override QV_REQUIRES(QVSchedulerLock);
+  bool setFinishedRunning() override QV_REQUIRES(QVSchedulerLock);
+  void setFailedRunning() override QV_REQUIRES(QVSchedulerLock);
 
   virtual bool isPreRunAction() const { return false; }
   virtual QVActionStage getActionStage() const = 0;
@@ -26,17 +26,17 @@ class CQVActionRunner : public CQVBaseRunner {
   virtual bool hasNextBatch() const = 0;
   virtual bool getNumberOfVusersInNextBatch(int& count) const = 0;
   virtual bool isStageAction() const { return true; }
-  virtual bool run() = 0;
+  virtual bool run() QV_REQUIRES(QVSchedulerLock) = 0;
   virtual std::string getDescription() const = 0;
 
-  bool sendFinishedRunningEvent();
+  bool sendFinishedRunningEvent() QV_REQUIRES(QVSchedulerLock);
 
   int getActionId() const { return actionId; }
   void setActionId(int id) { actionId = id; }
 
  protected:
   // The host adapter of the services object, or null.
-  CQVVusersServicesWrapper* wrapper() const;
+  CQVVusersServicesWrapper* wrapper() const QV_REQUIRES(QVSchedulerLock);
 
   int actionId = 0;
 };

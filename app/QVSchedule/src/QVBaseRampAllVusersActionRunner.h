@@ -11,11 +11,11 @@ class CQVBaseRampAllVusersActionRunner : public CQVBaseRampVusersActionRunner {
   CQVBaseRampAllVusersActionRunner();
   ~CQVBaseRampAllVusersActionRunner() override;
   void setBatchData(int batchSize, int intervalSeconds) override;
-  bool operateOnVusers() override;
+  bool operateOnVusers() override QV_REQUIRES(QVSchedulerLock);
   bool hasMoreBatches() const override { return moreBatches.load(); }
   bool getNumberOfVusersInNextBatch(int& count) const override;
   // One batch call to the host; returns the host status.
-  virtual int operateOnAllVusers() = 0;
+  virtual int operateOnAllVusers() QV_REQUIRES(QVSchedulerLock) = 0;
 
  protected:
   std::atomic<bool> moreBatches{false};

@@ -18,19 +18,19 @@ class CQVBaseRampVusersActionRunner : public CQVActionRunner {
 
   // Stores both; negative values as 0.
   virtual void setBatchData(int batchSize, int intervalSeconds);
-  virtual bool operateOnVusers() = 0;
+  virtual bool operateOnVusers() QV_REQUIRES(QVSchedulerLock) = 0;
   virtual bool hasMoreBatches() const = 0;
-  virtual bool onRampFinished() { return setFinishedRunning(); }
+  virtual bool onRampFinished() QV_REQUIRES(QVSchedulerLock) { return setFinishedRunning(); }
 
-  void unregisterOnEvents() override;
-  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override;
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
+  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override QV_REQUIRES(QVSchedulerLock);
   bool getSecondsToNextStage(long& seconds) override;
   bool hasNextBatch() const override { return hasMoreBatches(); }
-  bool run() override;
+  bool run() override QV_REQUIRES(QVSchedulerLock);
 
-  bool registerToRampBatchTime(long seconds);
-  void unregisterToRampBatchTime();
-  bool handleNextBatch();
+  bool registerToRampBatchTime(long seconds) QV_REQUIRES(QVSchedulerLock);
+  void unregisterToRampBatchTime() QV_REQUIRES(QVSchedulerLock);
+  bool handleNextBatch() QV_REQUIRES(QVSchedulerLock);
 
   int getBatchSize() const { return batchSize; }
   int getBatchIntervalSeconds() const { return batchIntervalSeconds; }

@@ -15,6 +15,10 @@ CQVBaseRunner::~CQVBaseRunner() {
   unregisterStartConditionTimeHandler();
 }
 
+void CQVBaseRunner::assertSchedulerLockHeld() const {
+  QVAssertSchedulerLockHeld(services ? &services->getSchedulerLock() : nullptr);
+}
+
 CQVSchedulerEventsManager* CQVBaseRunner::eventsManager() const {
   return services ? services->getEventsManager() : nullptr;
 }

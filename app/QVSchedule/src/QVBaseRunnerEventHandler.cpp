@@ -19,6 +19,7 @@ CQVBaseRunnerEventHandler::~CQVBaseRunnerEventHandler() {
 void CQVBaseRunnerEventHandler::onEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::onEvent");
   if (runner && *eventDef == def) {
+    runner->assertSchedulerLockHeld();  // the scheduler events manager's delivery holds it
     eventArrived = true;
     runner->onEvent(def, this);
   }

@@ -15,6 +15,7 @@ CQVBaseRunnerTimeHandler::~CQVBaseRunnerTimeHandler() {
 
 void CQVBaseRunnerTimeHandler::onTime() {
   QV_TRACE_SCOPE("CQVBaseRunnerTimeHandler::onTime");
+  runner->assertSchedulerLockHeld();  // the timer's notification pass holds it
   timeArrived = true;
   runner->onTime(this);
 }

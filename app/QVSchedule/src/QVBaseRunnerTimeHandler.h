@@ -6,7 +6,7 @@
 
 class CQVBaseRunner;
 
-class CQVBaseRunnerTimeHandler : public CQVTimeHandler {
+class CQVBaseRunnerTimeHandler final : public CQVTimeHandler {
  public:
   explicit CQVBaseRunnerTimeHandler(CQVBaseRunner* runner);
   ~CQVBaseRunnerTimeHandler();

@@ -14,7 +14,7 @@ class CQVBaseSimultAllActionRunner : public CQVBaseSimultActionRunner {
  protected:
   // Calls the host through `call` and finishes on success (status 0 or 2); false otherwise.
   template <typename Call>
-  bool runOnce(Call call);
+  bool runOnce(Call call) QV_REQUIRES(QVSchedulerLock);
 };
 
 template <typename Call>

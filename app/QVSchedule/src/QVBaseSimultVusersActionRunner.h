@@ -13,9 +13,9 @@ class CQVBaseSimultVusersActionRunner : public CQVBaseSimultActionRunner {
     return true;
   }
   // A count of 0 finishes without calling the host.
-  bool run() override;
+  bool run() override QV_REQUIRES(QVSchedulerLock);
   // The host call for `count` vusers; VUSERS_STATUS_FAILED without services or for count <= 0.
-  virtual int run(CQVContext* context, int count) = 0;
+  virtual int run(CQVContext* context, int count) QV_REQUIRES(QVSchedulerLock) = 0;
 
  protected:
   int vusersCount = 0;

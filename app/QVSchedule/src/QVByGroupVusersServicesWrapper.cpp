@@ -20,7 +20,7 @@ void CQVByGroupVusersServicesWrapper::notifyGroupFinished(CQVContext* context) {
   CQVVusersServices* host = getVusersServices();
   if (!host) return;
   const std::string name = groupOf(context);
-  guardHostCall("CQVVusersServices::onGroupFinished", [&] { host->onGroupFinished(name); return 0; }, 0);
+  QVGuardHostCall("CQVVusersServices::onGroupFinished", [&] { host->onGroupFinished(name); return 0; }, 0);
 }
 
 int CQVByGroupVusersServicesWrapper::doInitAllVusers(CQVContext* context) {

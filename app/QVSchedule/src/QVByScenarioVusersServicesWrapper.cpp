@@ -11,7 +11,7 @@ CQVVusersServices::RunMode modeOf(const CQVContext* context) {
 bool CQVByScenarioVusersServicesWrapper::isInFinalStageOf(CQVContext*) {
   CQVVusersServices* host = getVusersServices();
   if (!host) return false;
-  return guardHostCall("CQVVusersServices::isInFinalStage", [host] { return host->isInFinalStage(); }, false);
+  return QVGuardHostCall("CQVVusersServices::isInFinalStage", [host] { return host->isInFinalStage(); }, false);
 }
 
 int CQVByScenarioVusersServicesWrapper::doInitAllVusers(CQVContext* context) {

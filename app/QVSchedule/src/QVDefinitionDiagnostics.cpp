@@ -1,18 +1,18 @@
 #include "QVDefinitionDiagnostics.h"
 
 #include "QVDefinitionReport.h"
+#include "QVMutex.h"
 #include "QVSchedBaseBuilder.h"
 
-#include <mutex>
 #include <utility>
 
 namespace {
 
-// The record of the last load. `mutex` guards `diagnostics` and `refused`; a leaf lock.
+// The record of the last load.
 struct LastLoad {
-  std::mutex mutex;
-  std::vector<QVDefinitionDiagnostic> diagnostics;
-  bool refused = false;
+  QVMutex mutex;  // guards the record; a leaf lock
+  std::vector<QVDefinitionDiagnostic> diagnostics QV_GUARDED_BY(mutex);
+  bool refused QV_GUARDED_BY(mutex) = false;
 };
 
 LastLoad& lastLoad() {
@@ -24,20 +24,20 @@ LastLoad& lastLoad() {
 
 void QVPublishDefinitionDiagnostics(std::vector<QVDefinitionDiagnostic> diagnostics, bool refused) {
   LastLoad& record = lastLoad();
-  std::lock_guard<std::mutex> lock(record.mutex);
+  QVMutexLock lock(record.mutex);
   record.diagnostics = std::move(diagnostics);
   record.refused = refused;
 }
 
 std::vector<QVDefinitionDiagnostic> CQVDefinitionDiagnostics::getLastLoadDiagnostics() {
   LastLoad& record = lastLoad();
-  std::lock_guard<std::mutex> lock(record.mutex);
+  QVMutexLock lock(record.mutex);
   return record.diagnostics;
 }
 
 bool CQVDefinitionDiagnostics::getLastLoadError(QVDefinitionDiagnostic& error) {
   LastLoad& record = lastLoad();
-  std::lock_guard<std::mutex> lock(record.mutex);
+  QVMutexLock lock(record.mutex);
   if (!record.refused || record.diagnostics.empty()) return false;
   error = record.diagnostics.back();
   return true;

@@ -13,23 +13,23 @@ class CQVGroupRunner : public CQVSchedulerRunner {
   CQVGroupRunner() = default;
   ~CQVGroupRunner() override;
 
-  void registerOnStartCondition() override;
-  bool beforeStartRunning() override;
-  bool setFinishedRunning() override;
-  void unregisterOnEvents() override;
-  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override;
+  void registerOnStartCondition() override QV_REQUIRES(QVSchedulerLock);
+  bool beforeStartRunning() override QV_REQUIRES(QVSchedulerLock);
+  bool setFinishedRunning() override QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
+  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override QV_REQUIRES(QVSchedulerLock);
 
   void setPreviousGroupName(std::string name);
   const std::string& getPreviousGroupName() const { return previousGroupName; }
   std::string getGroupName() const;
 
-  bool registerOnPrevGroupFailedEventHandler();
-  void unregisterOnPrevGroupFailedEventHandler();
-  void unregisterOnGroupFinishedEventHandler();
+  bool registerOnPrevGroupFailedEventHandler() QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnPrevGroupFailedEventHandler() QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnGroupFinishedEventHandler() QV_REQUIRES(QVSchedulerLock);
 
  private:
   CQVBaseRunnerEventHandler* groupFinishedHandler = nullptr;
   CQVBaseRunnerEventHandler* prevGroupFailedHandler = nullptr;
   std::string previousGroupName;
-  bool finishReported = false;  // onGroupFinished was sent; under the scheduler lock
+  bool finishReported QV_GUARDED_BY(QVSchedulerLock) = false;  // onGroupFinished was sent
 };

@@ -19,6 +19,7 @@ QV_SOURCE_FILE("QVGroupsBuilder.cpp");
 
 namespace {
 
+// "occured" as these messages always read: hosts and log readers match the texts.
 const char* const kMissingNode = "Error occured while parsing scheduler's XML - Missing node: %_1_s";
 
 // "a -> b -> a".

@@ -22,9 +22,10 @@ class CQVGroupsBuilder {
 
   explicit CQVGroupsBuilder(CQVScheduleServices* services) : services(services) {}
 
-  bool buildSchedulerByGroups(CQVLoadTestSchedulerRunner& root, const QVXmlNode& groupsNode);
+  bool buildSchedulerByGroups(CQVLoadTestSchedulerRunner& root, const QVXmlNode& groupsNode)
+      QV_REQUIRES(QVSchedulerLock);
   bool buildSchedulerByGroup(CQVLoadTestSchedulerRunner& root, const QVXmlNode& groupSchedulerNode,
-                             bool initAllBeforeStart);
+                             bool initAllBeforeStart) QV_REQUIRES(QVSchedulerLock);
 
   bool getGroupName(const QVXmlNode& groupSchedulerNode, std::string& name);
   // Empty when the group does not start after another group.

@@ -13,13 +13,13 @@ class CQVInitAllVusersActionRunner : public CQVBaseSimultAllActionRunner {
   QVActionStage getActionStage() const override { return STAGE_INIT_ALL; }
   std::string getDescription() const override { return "InitAll"; }
   bool isPreRunAction() const override { return true; }
-  bool beforeStartRunning() override;
-  bool run() override;
-  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override;
-  void unregisterOnEvents() override;
+  bool beforeStartRunning() override QV_REQUIRES(QVSchedulerLock);
+  bool run() override QV_REQUIRES(QVSchedulerLock);
+  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
 
-  bool registerToVusersInitializedEvent();
-  void unregisterToVusersInitializedEvent();
+  bool registerToVusersInitializedEvent() QV_REQUIRES(QVSchedulerLock);
+  void unregisterToVusersInitializedEvent() QV_REQUIRES(QVSchedulerLock);
 
  private:
   CQVBaseRunnerEventHandler* vusersInitializedHandler = nullptr;

@@ -14,14 +14,14 @@ class CQVInitRampUpAllVusersActionRunner : public CQVBaseRampAllVusersActionRunn
   QVActionStage getActionStage() const override { return STAGE_RAMP_INIT_ALL; }
   std::string getDescription() const override;
   bool isPreRunAction() const override { return true; }
-  bool beforeStartRunning() override;
-  int operateOnAllVusers() override;
-  bool onRampFinished() override;
-  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override;
-  void unregisterOnEvents() override;
+  bool beforeStartRunning() override QV_REQUIRES(QVSchedulerLock);
+  int operateOnAllVusers() override QV_REQUIRES(QVSchedulerLock);
+  bool onRampFinished() override QV_REQUIRES(QVSchedulerLock);
+  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
 
-  bool registerToVusersInitializedEvent();
-  void unregisterToVusersInitializedEvent();
+  bool registerToVusersInitializedEvent() QV_REQUIRES(QVSchedulerLock);
+  void unregisterToVusersInitializedEvent() QV_REQUIRES(QVSchedulerLock);
   bool isRampFinished() const { return rampFinished; }
 
  private:

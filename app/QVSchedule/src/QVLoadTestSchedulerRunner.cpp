@@ -7,7 +7,6 @@
 #include "QVSchedulerRunnerFailedEventDef.h"
 #include "QVSchedulerRunnerFinishedEventDef.h"
 
-#include <mutex>
 #include <typeinfo>
 
 QV_SOURCE_FILE("QVLoadTestSchedulerRunner.cpp");
@@ -21,21 +20,26 @@ CQVLoadTestSchedulerRunner::~CQVLoadTestSchedulerRunner() {
   clear(true);
 }
 
-std::unique_lock<std::mutex> CQVLoadTestSchedulerRunner::lockQueries() const {
+QVCriticalSection* CQVLoadTestSchedulerRunner::schedulerLock() const {
   CQVScheduleServices* const shared = services.load();
-  return shared ? std::unique_lock<std::mutex>(shared->getQueryLock()) : std::unique_lock<std::mutex>();
+  return shared ? &shared->getSchedulerLock() : nullptr;
+}
+
+QVMutex* CQVLoadTestSchedulerRunner::queryLock() const {
+  CQVScheduleServices* const shared = services.load();
+  return shared ? &shared->getQueryLock() : nullptr;
 }
 
 bool CQVLoadTestSchedulerRunner::addSchedulerRunner(CQVSchedulerRunner* runner) {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::addSchedulerRunner");
   if (!runner) return false;
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   schedulerRunners.emplace_front(runner);
   return true;
 }
 
 void CQVLoadTestSchedulerRunner::setLoading(bool value) {
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   loading = value;
 }
 
@@ -50,14 +54,15 @@ void CQVLoadTestSchedulerRunner::unregisterSelf() {
 
 void CQVLoadTestSchedulerRunner::clear(bool fromDestructor) {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::clear");
-  std::list<std::unique_ptr<CQVSchedulerRunner>> cleared;
+  RunnerList cleared;
   {
-    const auto lock = lockQueries();
+    const CQVQueryLockGuard lock(queryLock());
     cleared.swap(schedulerRunners);
   }
   cleared.clear();  // out of the queries' sight first, then deleted without the query lock
   if (services.load()) {
     if (fromDestructor) {
+      // Named after the handler base and logged as an error, as it always was (log readers match it).
       QVScheduleLog().logErrorFormatted("CQVEventHandler::clear called from dtor, and is about to unregister self !!!",
                                         __LINE__, qvSourceFile);
     }
@@ -70,63 +75,79 @@ void CQVLoadTestSchedulerRunner::clear(bool fromDestructor) {
 bool CQVLoadTestSchedulerRunner::start() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::start");
   // A running schedule is left alone: a reset would drop the registrations its runners hold.
-  if (running.exchange(true)) return true;
-  paused = false;
+  if (running) return true;
   // Nothing was ever loaded: an empty schedule that touches no events manager.
   CQVScheduleServices* const shared = services.load();
-  if (!shared) return true;
+  if (!shared) {
+    running = true;
+    paused = false;
+    return true;
+  }
   CQVSchedulerEventsManager* manager = shared->getEventsManager();
+  if (!manager->getTimer().startThread()) {
+    QVScheduleLog().logErrorText("CQVLoadTestSchedulerRunner::start - no timer thread runs; the schedule is not started",
+                                 QV_LOG_ARGS);
+    return false;
+  }
+  running = true;
+  paused = false;
   manager->reset();
   registered = false;
-  if (!schedulerRunners.empty()) {
+  const RunnerList& runners = getSchedulerRunners();
+  if (!runners.empty()) {
     manager->registerOnEvent(CQVSchedulerRunnerFinishedEventDef(), this);
     manager->registerOnEvent(CQVSchedulerRunnerFailedEventDef(), this);
     registered = true;
   }
   doneRunners = 0;
-  for (const auto& runner : schedulerRunners) runner->setDoneCount(&doneRunners);
-  for (const auto& runner : schedulerRunners) runner->registerOnStartCondition();
-  for (const auto& runner : schedulerRunners) runner->mayStart();
+  for (const auto& runner : runners) runner->setDoneCount(&doneRunners);
+  for (const auto& runner : runners) runner->registerOnStartCondition();
+  for (const auto& runner : runners) runner->mayStart();
   return true;
 }
 
 void CQVLoadTestSchedulerRunner::onEvent(const CQVEventDef&) {
-  if (doneRunners < schedulerRunners.size()) return;
+  // Delivered by the scheduler events manager, which holds the scheduler lock.
+  QVAssertSchedulerLockHeld(schedulerLock());
+  if (doneRunners < getSchedulerRunners().size()) return;
+  finish();
+}
+
+void CQVLoadTestSchedulerRunner::finish() {
   paused = false;
   // Only the first event that finds every runner done tells the host.
   if (!running.exchange(false)) return;
   CQVScheduleServices* const shared = services.load();
   CQVVusersServices* host = shared ? shared->getVusersServices() : nullptr;
   if (!host) return;
-  try {
-    const CQVHostCallScope scope;
-    host->onSchedulerFinished();
-  } catch (...) {
-    QVScheduleLog().logErrorText("Host call onSchedulerFinished threw an exception", QV_LOG_ARGS);
-  }
+  QVGuardHostCall("CQVVusersServices::onSchedulerFinished", [host] { host->onSchedulerFinished(); return 0; }, 0);
 }
 
 void CQVLoadTestSchedulerRunner::stop() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::stop");
-  std::unique_lock<QVCriticalSection> schedulerLock;
-  std::unique_lock<QVCriticalSection> secondLock;
-  CQVScheduleServices* const shared = services.load();
-  if (shared) {
-    // Taken before the runners are marked stopped, so that no timer or event callback is under
-    // way while their handlers are detached and deleted.
-    schedulerLock = std::unique_lock<QVCriticalSection>(shared->getSchedulerLock());
-  }
-  for (const auto& runner : schedulerRunners) {
+  // Taken before the runners are marked stopped, so that no timer or event callback is under way
+  // while their handlers are detached and deleted.
+  const CQVSchedulerLockGuard lock(schedulerLock());
+  for (const auto& runner : getSchedulerRunners()) {
     runner->setRunState(CQVBaseRunner::STOPPED);
     runner->stopRunning();
     runner->unregisterOnEvents();
   }
-  if (shared) secondLock = std::unique_lock<QVCriticalSection>(shared->getSecondLock());
+  CQVScheduleServices* const shared = services.load();
+  if (!shared) {
+    discardRunners();
+    return;
+  }
+  const QVCriticalSectionLock secondLock(shared->getSecondLock());
+  discardRunners();
+}
+
+void CQVLoadTestSchedulerRunner::discardRunners() {
   if (CQVHostCallScope::isActive()) {
     // Called back from inside a host call: the runners that made that call are still on this
     // thread's stack. They are stopped and hold no registration; they are deleted at the next
     // call from outside any host call.
-    const auto lock = lockQueries();
+    const CQVQueryLockGuard queries(queryLock());
     retiredRunners.splice(retiredRunners.end(), schedulerRunners);
   }
   clear(false);
@@ -138,38 +159,30 @@ void CQVLoadTestSchedulerRunner::deleteRetiredRunners() {
 
 void CQVLoadTestSchedulerRunner::pause() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::pause");
+  // The controller wrote the same line already: a pause shows twice, as it always did.
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
   paused = true;
   CQVScheduleServices* const shared = services.load();
   if (!shared) return;
   shared->getEventsManager()->pause();
-  for (const auto& runner : schedulerRunners) runner->setPaused();
+  for (const auto& runner : getSchedulerRunners()) runner->setPaused();
   if (CQVVusersServices* host = shared->getVusersServices()) {
-    try {
-      const CQVHostCallScope scope;
-      host->onSchedulerPaused();
-    } catch (...) {
-      QVScheduleLog().logErrorText("Host call onSchedulerPaused threw an exception", QV_LOG_ARGS);
-    }
+    QVGuardHostCall("CQVVusersServices::onSchedulerPaused", [host] { host->onSchedulerPaused(); return 0; }, 0);
   }
 }
 
 void CQVLoadTestSchedulerRunner::resume() {
   QV_TRACE_SCOPE("CQVLoadTestSchedulerRunner::resume");
+  // Twice, as the pause line.
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
   paused = false;
   CQVScheduleServices* const shared = services.load();
   if (!shared) return;
   if (CQVVusersServices* host = shared->getVusersServices()) {
-    try {
-      const CQVHostCallScope scope;
-      host->onSchedulerResumed();
-    } catch (...) {
-      QVScheduleLog().logErrorText("Host call onSchedulerResumed threw an exception", QV_LOG_ARGS);
-    }
+    QVGuardHostCall("CQVVusersServices::onSchedulerResumed", [host] { host->onSchedulerResumed(); return 0; }, 0);
   }
   shared->getEventsManager()->resume();
-  for (const auto& runner : schedulerRunners) runner->setResumed();
+  for (const auto& runner : getSchedulerRunners()) runner->setResumed();
 }
 
 const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
@@ -182,7 +195,7 @@ const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& con
 
 bool CQVLoadTestSchedulerRunner::getRunTime(const CQVContext& context, long& seconds) const {
   const std::int32_t now = QVNowCalendarSeconds();
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   const CQVSchedulerRunner* runner = loading ? nullptr : find(context);
   if (!runner) return false;
   seconds = runner->runTimeAt(now);
@@ -190,7 +203,7 @@ bool CQVLoadTestSchedulerRunner::getRunTime(const CQVContext& context, long& sec
 }
 
 bool CQVLoadTestSchedulerRunner::getRunMode(const CQVContext& context, CQVVusersServices::RunMode& mode) const {
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   const CQVSchedulerRunner* runner = loading ? nullptr : find(context);
   if (!runner) return false;
   mode = runner->getContext()->runMode;
@@ -202,7 +215,7 @@ bool CQVLoadTestSchedulerRunner::getSchedulerStage(CQVSchedulerStage& stage) con
   CQVSchedulerRunner::StageDraft draft;
   std::shared_ptr<CQVVusersServicesWrapper> adapter;
   {
-    const auto lock = lockQueries();
+    const CQVQueryLockGuard lock(queryLock());
     if (loading || schedulerRunners.size() != 1) return false;
     CQVSchedulerRunner& runner = *schedulerRunners.front();
     draft = runner.draftSchedulerStage(result);

@@ -15,12 +15,12 @@
 
 #include "QVContext.h"
 #include "QVEventHandler.h"
+#include "QVScheduleLocks.h"
 #include "QVSchedulerRunner.h"
 
 #include <atomic>
 #include <list>
 #include <memory>
-#include <mutex>
 
 class CQVScheduleServices;
 
@@ -31,26 +31,30 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   CQVLoadTestSchedulerRunner(const CQVLoadTestSchedulerRunner&) = delete;
   CQVLoadTestSchedulerRunner& operator=(const CQVLoadTestSchedulerRunner&) = delete;
 
+  using RunnerList = std::list<std::unique_ptr<CQVSchedulerRunner>>;
+
   // Takes ownership and inserts at the front; false for null.
-  bool addSchedulerRunner(CQVSchedulerRunner* runner);
+  bool addSchedulerRunner(CQVSchedulerRunner* runner) QV_REQUIRES(QVSchedulerLock) QV_EXCLUDES(QVQueryLock);
   // Deletes every scheduler runner and clears the flags.
-  void clear(bool fromDestructor);
-  // Starts the loaded schedule; leaves a running schedule alone. Always true.
-  bool start();
-  // Stops and deletes the scheduler runners. Called back from inside a host call, it stops them
-  // and keeps them (retired) until deleteRetiredRunners runs outside any host call.
-  void stop();
-  void deleteRetiredRunners();
-  void pause();
-  void resume();
+  void clear(bool fromDestructor) QV_REQUIRES(QVSchedulerLock) QV_EXCLUDES(QVQueryLock);
+  // Starts the loaded schedule; leaves a running schedule alone. False, with an error logged, when
+  // the timer thread does not run (nothing would ever be called back).
+  bool start() QV_REQUIRES(QVSchedulerLock);
+  // Stops and deletes the scheduler runners, under the scheduler lock and the second lock (taken
+  // here). Called back from inside a host call, it stops them and keeps them (retired) until
+  // deleteRetiredRunners runs outside any host call.
+  void stop() QV_EXCLUDES(QVQueryLock);
+  void deleteRetiredRunners() QV_REQUIRES(QVSchedulerLock);
+  void pause() QV_REQUIRES(QVSchedulerLock);
+  void resume() QV_REQUIRES(QVSchedulerLock);
 
   // The queries: false when no runner answers (none of that context, nothing loaded, or a load
   // under way); the stage needs exactly one scheduler runner.
-  bool getRunTime(const CQVContext& context, long& seconds) const;
-  bool getRunMode(const CQVContext& context, CQVVusersServices::RunMode& mode) const;
-  bool getSchedulerStage(CQVSchedulerStage& stage) const;
+  bool getRunTime(const CQVContext& context, long& seconds) const QV_EXCLUDES(QVQueryLock);
+  bool getRunMode(const CQVContext& context, CQVVusersServices::RunMode& mode) const QV_EXCLUDES(QVQueryLock);
+  bool getSchedulerStage(CQVSchedulerStage& stage) const QV_EXCLUDES(QVQueryLock);
   // While a load builds the runners, the queries see no schedule (not a half-built one).
-  void setLoading(bool loading);
+  void setLoading(bool loading) QV_EXCLUDES(QVQueryLock);
 
   void onEvent(const CQVEventDef& def) override;
   void setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) override;
@@ -60,24 +64,31 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   CQVScheduleServices* getServices() const { return services.load(); }
   bool isRunning() const { return running.load(); }
   bool isPaused() const { return paused.load(); }
-  const std::list<std::unique_ptr<CQVSchedulerRunner>>& getSchedulerRunners() const { return schedulerRunners; }
+  // The list changes only under both locks, so the scheduler lock is enough to read it.
+  const RunnerList& getSchedulerRunners() const QV_REQUIRES(QVSchedulerLock) QV_NO_THREAD_SAFETY_ANALYSIS {
+    return schedulerRunners;
+  }
 
  private:
-  // Call with the query lock held.
-  const CQVSchedulerRunner* find(const CQVContext& context) const;
-  void unregisterSelf();
-  // The services' query lock; none without services (nothing loaded, nothing to guard).
-  std::unique_lock<std::mutex> lockQueries() const;
+  const CQVSchedulerRunner* find(const CQVContext& context) const QV_REQUIRES(QVQueryLock);
+  void unregisterSelf() QV_REQUIRES(QVSchedulerLock);
+  // Deletes the stopped runners (or retires them, inside a host call).
+  void discardRunners() QV_REQUIRES(QVSchedulerLock) QV_EXCLUDES(QVQueryLock);
+  // Tells the host once that every runner has finished or failed.
+  void finish() QV_REQUIRES(QVSchedulerLock);
+  // The services' locks; null without services (nothing loaded: no query or callback can race).
+  QVCriticalSection* schedulerLock() const;
+  QVMutex* queryLock() const;
 
-  // Changed under the scheduler lock and the query lock; read under either.
-  std::list<std::unique_ptr<CQVSchedulerRunner>> schedulerRunners;
-  bool loading = false;  // under the query lock
-  std::list<std::unique_ptr<CQVSchedulerRunner>> retiredRunners;  // stopped, awaiting deletion
+  RunnerList schedulerRunners QV_GUARDED_BY(QVQueryLock);  // changed under both locks
+  bool loading QV_GUARDED_BY(QVQueryLock) = false;
+  RunnerList retiredRunners QV_GUARDED_BY(QVSchedulerLock);  // stopped, awaiting deletion
   std::atomic<CQVScheduleServices*> services{nullptr};
   std::atomic<bool> paused{false};
   std::atomic<bool> running{false};
-  bool registered = false;  // registered for the scheduler finished/failed events
+  // Registered for the scheduler finished/failed events.
+  bool registered QV_GUARDED_BY(QVSchedulerLock) = false;
   // Scheduler runners finished or failed since start (each counts itself once), so that telling
-  // whether all are done costs the same whatever their number. Under the scheduler lock.
-  std::size_t doneRunners = 0;
+  // whether all are done costs the same whatever their number.
+  std::size_t doneRunners QV_GUARDED_BY(QVSchedulerLock) = 0;
 };

@@ -20,11 +20,12 @@ class CQVLoadTestSchedulerRunnerBuilder {
   explicit CQVLoadTestSchedulerRunnerBuilder(CQVScheduleServices* services) : services(services) {}
 
   // `path` / `xml` null is taken as empty text. A document that does not load is found empty.
-  bool buildFromXMLFile(CQVLoadTestSchedulerRunner& root, const char* path);
-  bool buildFromXMLString(CQVLoadTestSchedulerRunner& root, const char* xml);
+  bool buildFromXMLFile(CQVLoadTestSchedulerRunner& root, const char* path) QV_REQUIRES(QVSchedulerLock);
+  bool buildFromXMLString(CQVLoadTestSchedulerRunner& root, const char* xml) QV_REQUIRES(QVSchedulerLock);
 
-  bool build(CQVLoadTestSchedulerRunner& root, CXmlReader& reader);
-  bool buildSchedulerByScenario(CQVLoadTestSchedulerRunner& root, const QVXmlNode& bodyNode);
+  bool build(CQVLoadTestSchedulerRunner& root, CXmlReader& reader) QV_REQUIRES(QVSchedulerLock);
+  bool buildSchedulerByScenario(CQVLoadTestSchedulerRunner& root, const QVXmlNode& bodyNode)
+      QV_REQUIRES(QVSchedulerLock);
 
  private:
   CQVScheduleServices* services;

@@ -9,5 +9,5 @@ class CQVRampDownAllVusersActionRunner : public CQVBaseRampAllVusersActionRunner
   ~CQVRampDownAllVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_RAMP_DOWN_ALL; }
   std::string getDescription() const override;
-  int operateOnAllVusers() override;
+  int operateOnAllVusers() override QV_REQUIRES(QVSchedulerLock);
 };

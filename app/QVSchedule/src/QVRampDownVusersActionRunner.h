@@ -11,5 +11,5 @@ class CQVRampDownVusersActionRunner : public CQVRampVusersActionRunner {
   std::string getDescription() const override;
 
  protected:
-  int operateOn(int count) override;
+  int operateOn(int count) override QV_REQUIRES(QVSchedulerLock);
 };

@@ -9,5 +9,5 @@ class CQVRampUpAllVusersActionRunner : public CQVBaseRampAllVusersActionRunner {
   ~CQVRampUpAllVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_RAMP_UP_ALL; }
   std::string getDescription() const override;
-  int operateOnAllVusers() override;
+  int operateOnAllVusers() override QV_REQUIRES(QVSchedulerLock);
 };

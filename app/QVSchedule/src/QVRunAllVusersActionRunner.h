@@ -9,5 +9,5 @@ class CQVRunAllVusersActionRunner : public CQVBaseSimultAllActionRunner {
   ~CQVRunAllVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_RUN; }
   std::string getDescription() const override { return "RunAll @"; }
-  bool run() override;
+  bool run() override QV_REQUIRES(QVSchedulerLock);
 };

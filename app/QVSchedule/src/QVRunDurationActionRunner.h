@@ -20,12 +20,12 @@ class CQVRunDurationActionRunner : public CQVActionRunner {
   bool hasNextBatch() const override { return false; }
   bool getNumberOfVusersInNextBatch(int&) const override { return false; }
   bool getSecondsToNextStage(long& seconds) override;
-  bool run() override;
-  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override;
-  void unregisterOnEvents() override;
+  bool run() override QV_REQUIRES(QVSchedulerLock);
+  void onTimeArrived(CQVBaseRunnerTimeHandler* handler) override QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
 
-  bool registerToDurationTime();
-  void unregisterToDurationTime();
+  bool registerToDurationTime() QV_REQUIRES(QVSchedulerLock);
+  void unregisterToDurationTime() QV_REQUIRES(QVSchedulerLock);
 
   void setDurationSeconds(int seconds) { durationSeconds = seconds; }
   int getDurationSeconds() const { return durationSeconds; }

@@ -8,5 +8,5 @@ class CQVRunVusersActionRunner : public CQVBaseSimultVusersActionRunner {
   using CQVBaseSimultVusersActionRunner::run;
   QVActionStage getActionStage() const override { return STAGE_RUN; }
   std::string getDescription() const override;
-  int run(CQVContext* context, int count) override;
+  int run(CQVContext* context, int count) override QV_REQUIRES(QVSchedulerLock);
 };

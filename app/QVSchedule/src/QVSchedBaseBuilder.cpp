@@ -397,18 +397,23 @@ bool CQVSchedBaseBuilder::initActionRunner(std::unique_ptr<CQVActionRunner> acti
     return false;
   }
   ++lastActionId;
-  actionRunner->setServices(services);
-  actionRunner->setContext(runner.getContext());
-  actionRunner->setActionId(lastActionId);
+  setUpActionRunner(*actionRunner, services, runner, lastActionId, previousActionId);
+  appendActionRunner(runner, std::move(actionRunner));
+  return true;
+}
+
+void CQVSchedBaseBuilder::setUpActionRunner(CQVActionRunner& actionRunner, CQVScheduleServices* services,
+                                            const CQVSchedulerRunner& runner, int actionId, int previousActionId) {
+  actionRunner.setServices(services);
+  actionRunner.setContext(runner.getContext());
+  actionRunner.setActionId(actionId);
   if (previousActionId != 0 && runner.getContext()) {
     const std::unique_ptr<CQVEventDef> previousFinished(
         runner.getContext()->createActionFinishedEventDef(previousActionId));
     if (previousFinished) {
-      actionRunner->addStartConditionEvent(*previousFinished);
+      actionRunner.addStartConditionEvent(*previousFinished);
     }
   }
-  appendActionRunner(runner, std::move(actionRunner));
-  return true;
 }
 
 bool CQVSchedBaseBuilder::appendActionRunner(CQVSchedulerRunner& runner,

@@ -66,10 +66,13 @@ class CQVSchedBaseBuilder {
   // "TotalVusersNumber"; must be present and above 0.
   bool getActionTotalAmount(const QVXmlNode& actionNode, int& total);
 
-  // Numbers the action (next id), gives it services and context, makes it wait for the finished
-  // event of `previousActionId` (none for 0) and appends it. False only for a null runner.
+  // Numbers the action (next id), sets it up (below) and appends it. False only for a null runner.
   bool initActionRunner(std::unique_ptr<CQVActionRunner> actionRunner, int previousActionId,
                         CQVSchedulerRunner& runner);
+  // Gives an action of `runner` the services, the runner's context and number `actionId`, and makes
+  // it wait for the finished event of `previousActionId` (none for 0).
+  static void setUpActionRunner(CQVActionRunner& actionRunner, CQVScheduleServices* services,
+                                const CQVSchedulerRunner& runner, int actionId, int previousActionId);
 
   int getLastActionId() const { return lastActionId; }
   // The schedule runs indefinitely and its last action that starts or stops vusers starts them:

@@ -26,13 +26,14 @@ void CQVScheduleServices::installWrapper(std::unique_ptr<CQVVusersServicesWrappe
   next->setVusersServices(vusersServices.load());
   std::shared_ptr<CQVVusersServicesWrapper> previous(std::move(next));
   {
-    std::lock_guard<std::mutex> lock(queryLock);
+    const CQVQueryLockGuard lock(queryLock);
     wrapper.swap(previous);
   }
   // A query may still hold the old adapter: without host services it answers without a call.
   if (previous) previous->setVusersServices(nullptr);
 }
 
+// Both traced under the controller's name, as they always were (log readers match it).
 void CQVScheduleServices::setScheduleByScenario() {
   QV_TRACE_SCOPE("CQVScheduler::setScheduleByScenario");
   installWrapper(std::make_unique<CQVByScenarioVusersServicesWrapper>());
@@ -48,6 +49,6 @@ void CQVScheduleServices::setScheduleByGroup() {
 bool CQVScheduleServices::setVusersServices(CQVVusersServices* services) {
   if (!services) return false;
   vusersServices.store(services);
-  wrapper->setVusersServices(services);
+  getWrapper()->setVusersServices(services);
   return true;
 }

@@ -9,6 +9,22 @@
 
 QV_SOURCE_FILE("QVScheduler.cpp");
 
+// Holds the scheduler lock for a facade operation, after deleting the runners a host stopped from
+// inside one of its callbacks.
+class QV_SCOPED_CAPABILITY CQVScheduler::ScheduleLock {
+ public:
+  explicit ScheduleLock(CQVScheduler& scheduler) QV_ACQUIRE(QVSchedulerLock)
+      : lock_(scheduler.services.getSchedulerLock()) {
+    scheduler.root.deleteRetiredRunners();
+  }
+  ~ScheduleLock() QV_RELEASE() {}
+  ScheduleLock(const ScheduleLock&) = delete;
+  ScheduleLock& operator=(const ScheduleLock&) = delete;
+
+ private:
+  CQVSchedulerLockGuard lock_;
+};
+
 namespace {
 CQVScheduler* gInstance = nullptr;
 std::once_flag gInstanceOnce;
@@ -24,57 +40,51 @@ CQVScheduler::CQVScheduler() {
   QV_TRACE_SCOPE("CQVScheduler::CQVScheduler");
 }
 
-std::unique_lock<QVCriticalSection> CQVScheduler::lockSchedule() {
-  std::unique_lock<QVCriticalSection> lock(services.getSchedulerLock());
-  root.deleteRetiredRunners();
-  return lock;
-}
-
 bool CQVScheduler::setVusersServices(CQVVusersServices* vusersServices) {
   QV_TRACE_SCOPE("CQVScheduler::setVusersServices");
-  const auto lock = lockSchedule();
+  const ScheduleLock lock(*this);
   return services.setVusersServices(vusersServices);
 }
 
-template <typename Build>
-bool CQVScheduler::load(Build build) {
-  const auto lock = lockSchedule();
+bool CQVScheduler::load(const char* source, Source kind) {
+  const ScheduleLock lock(*this);
   // A running schedule is stopped first, under the same locks as stop, so that no callback can
   // reach a runner that the load deletes.
   root.stop();
   // The queries see no schedule until the new one is whole.
   root.setServices(&services);
   root.setLoading(true);
+  // Shown again however the build ends (a refusal, or an exception from the document layer).
   struct Shown {
     CQVLoadTestSchedulerRunner& root;
     ~Shown() { root.setLoading(false); }
   } shown{root};
   CQVLoadTestSchedulerRunnerBuilder builder(&services);
-  return build(builder);
+  return kind == Source::File ? builder.buildFromXMLFile(root, source) : builder.buildFromXMLString(root, source);
 }
 
 bool CQVScheduler::setXMLFile(const char* path) {
   QV_TRACE_SCOPE("CQVScheduler::setXMLFile");
-  return load([&](CQVLoadTestSchedulerRunnerBuilder& builder) { return builder.buildFromXMLFile(root, path); });
+  return load(path, Source::File);
 }
 
 bool CQVScheduler::setXMLString(const char* xml) {
   QV_TRACE_SCOPE("CQVScheduler::setXMLString");
-  return load([&](CQVLoadTestSchedulerRunnerBuilder& builder) { return builder.buildFromXMLString(root, xml); });
+  return load(xml, Source::Text);
 }
 
 bool CQVScheduler::start() {
   QV_TRACE_SCOPE("CQVScheduler::start");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Started");
   // Under the scheduler lock, so that a zero-delay start callback cannot interleave with mayStart.
-  const auto lock = lockSchedule();
+  const ScheduleLock lock(*this);
   return root.start();
 }
 
 bool CQVScheduler::stop() {
   QV_TRACE_SCOPE("CQVScheduler::stop");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Stopped");
-  const auto lock = lockSchedule();
+  const ScheduleLock lock(*this);
   root.stop();
   return true;
 }
@@ -82,7 +92,7 @@ bool CQVScheduler::stop() {
 bool CQVScheduler::pause() {
   QV_TRACE_SCOPE("CQVScheduler::pause");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Paused");
-  const auto lock = lockSchedule();
+  const ScheduleLock lock(*this);
   if (root.isRunning()) root.pause();
   return true;
 }
@@ -90,7 +100,7 @@ bool CQVScheduler::pause() {
 bool CQVScheduler::resume() {
   QV_TRACE_SCOPE("CQVScheduler::resume");
   QVScheduleTestLog().logFormatted(QV_LOG_ARGS, "SCHEDULER @  @ Resumed");
-  const auto lock = lockSchedule();
+  const ScheduleLock lock(*this);
   if (root.isRunning() && root.isPaused()) root.resume();
   return true;
 }

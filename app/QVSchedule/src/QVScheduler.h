@@ -8,10 +8,10 @@
 #pragma once
 
 #include "QVLoadTestSchedulerRunner.h"
+#include "QVScheduleLocks.h"
 #include "QVScheduleServices.h"
 #include "QVSchedulerStage.h"
 
-#include <mutex>
 #include <string>
 
 class CQVScheduler {
@@ -41,12 +41,12 @@ class CQVScheduler {
   CQVScheduleServices& getServices() { return services; }
 
  private:
-  // Takes the scheduler lock and deletes runners a host stopped from inside one of its callbacks.
-  std::unique_lock<QVCriticalSection> lockSchedule();
-  // Stops the schedule and runs `build` (a definition builder's call) with the queries kept
-  // away from the half-built schedule.
-  template <typename Build>
-  bool load(Build build);
+  class ScheduleLock;
+
+  enum class Source { File, Text };
+  // Stops the schedule and builds the definition of `source` (a path or the text) with the
+  // queries kept away from the half-built schedule.
+  bool load(const char* source, Source kind);
 
   CQVLoadTestSchedulerRunner root;
   CQVScheduleServices services;

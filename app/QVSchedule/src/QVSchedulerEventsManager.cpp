@@ -68,17 +68,17 @@ void CQVSchedulerEventsManager::resume() {
 }
 
 void CQVSchedulerEventsManager::registeredFirstHandlerForEvent(const CQVEventDef& def) {
-  QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");
+  QV_TRACE_SCOPE("QVSchedulerEventsManager::registeredFirstHandlerForEvent");  // no leading C: readers match it
   {
     // Counted before registering so that a report racing with this registration cannot find 0.
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     ++remainingRegistrations;
   }
   CQVEventsManager::instance()->registerOnEvent(def, this);
 }
 
 void CQVSchedulerEventsManager::unregisteredLastHandlerForEvent(const CQVEventDef& def) {
-  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterOnEvent");
+  QV_TRACE_SCOPE("CQVSchedulerEventsManager::unregisterOnEvent");  // named after the public call: readers match it
   CQVEventsManager::instance()->unregisterOnEvent(def, this);
 }
 
@@ -129,7 +129,7 @@ bool CQVSchedulerEventsManager::ReturningEvent::take(const CQVSchedulerEventsMan
 std::string CQVSchedulerEventsManager::getName() const { return "CQVSchedulerEventsManager"; }
 
 long CQVSchedulerEventsManager::getRemainingRegistrations() {
-  std::lock_guard<std::mutex> lock(deleteMutex);
+  QVMutexLock lock(deleteMutex);
   return remainingRegistrations;
 }
 
@@ -137,7 +137,7 @@ void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def,
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setUnregisteredFromEvent");
   QVLogUnregisteredFromEvent(def, *this, remaining, QV_LOG_ARGS);
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     remainingRegistrations = remaining;
   }
   checkDelete();
@@ -146,7 +146,7 @@ void CQVSchedulerEventsManager::setUnregisteredFromEvent(const CQVEventDef& def,
 void CQVSchedulerEventsManager::setCanBeDeleted() {
   QV_TRACE_SCOPE("CQVSchedulerEventsManager::setCanBeDeleted");
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     canBeDeleted = true;
   }
   checkDelete();
@@ -154,7 +154,7 @@ void CQVSchedulerEventsManager::setCanBeDeleted() {
 
 void CQVSchedulerEventsManager::checkDelete() {
   {
-    std::lock_guard<std::mutex> lock(deleteMutex);
+    QVMutexLock lock(deleteMutex);
     if (deleting || !canBeDeleted || remainingRegistrations != 0) return;
     deleting = true;
   }

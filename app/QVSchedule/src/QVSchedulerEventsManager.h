@@ -8,18 +8,20 @@
 //
 // Ownership: created by the schedule services object, which releases it with setCanBeDeleted();
 // it then deletes itself once the process-wide manager no longer refers to it. Owns the timer.
-// Threads: any. Requests and deliveries run with the scheduler lock held (pre/postExecute);
+// Threads: any. Requests and deliveries run with the scheduler lock held (pre/postExecute, which
+// the events library pairs around every run of the queue);
 // lock order: scheduler lock, then the timer lock, then the events library's internal locks.
 #pragma once
 
 #include "QVBaseEventsManager.h"
 #include "QVCriticalSection.h"
 #include "QVEventHandler.h"
+#include "QVMutex.h"
+#include "QVScheduleLocks.h"
 #include "QVTimer.h"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHandler {
  public:
@@ -43,7 +45,7 @@ class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHa
   void setSchedulerLock(std::shared_ptr<QVCriticalSection> lock);
   QVCriticalSection* getSchedulerLock() const { return schedulerLock.load(); }
   CQVTimer& getTimer() { return timer; }
-  long getRemainingRegistrations();
+  long getRemainingRegistrations() QV_EXCLUDES(deleteMutex);
 
   // Marks, for its lifetime, that the calling thread passes `def` out to the process-wide manager
   // for a request of `manager`: the event that comes straight back to that manager's onEvent is
@@ -75,11 +77,14 @@ class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHa
   void registeredFirstHandlerForEvent(const CQVEventDef& def) override;
   void unregisteredLastHandlerForEvent(const CQVEventDef& def) override;
   bool canExecuteRequests() override;
-  void preExecuteEventRequests() override;
-  void postExecuteEventRequests() override;
+  // Take and leave the scheduler lock (when one is set) around a run of the queue. The lock spans
+  // the two calls, which the events library pairs by a scope guard of its own; the compiler
+  // cannot follow a lock from one call to the other, so their bodies are not checked.
+  void preExecuteEventRequests() override QV_ACQUIRE(QVSchedulerLock) QV_NO_THREAD_SAFETY_ANALYSIS;
+  void postExecuteEventRequests() override QV_RELEASE(QVSchedulerLock) QV_NO_THREAD_SAFETY_ANALYSIS;
 
  private:
-  void checkDelete();
+  void checkDelete() QV_EXCLUDES(deleteMutex);
 
   // Constant after construction (the lock is set once by the owner, before use).
   CQVTimer timer;
@@ -89,8 +94,8 @@ class CQVSchedulerEventsManager : public CQVBaseEventsManager, public CQVEventHa
   std::atomic<bool> paused{false};
 
   // Guards canBeDeleted, remainingRegistrations and deleting. A leaf lock.
-  std::mutex deleteMutex;
-  bool canBeDeleted = false;
-  long remainingRegistrations = 0;  // registrations held with the process-wide manager
-  bool deleting = false;
+  QVMutex deleteMutex;
+  bool canBeDeleted QV_GUARDED_BY(deleteMutex) = false;
+  long remainingRegistrations QV_GUARDED_BY(deleteMutex) = 0;  // held with the process-wide manager
+  bool deleting QV_GUARDED_BY(deleteMutex) = false;
 };

@@ -54,7 +54,7 @@ void CQVSchedulerRunner::initRunTimeParams() {
     if (action->isPreRunAction()) preRunActionId = action->getActionId();
   }
   if (preRunActionId == 0) {
-    const auto lock = lockQueries();
+    const CQVQueryLockGuard lock(queryLock());
     runStart = QVNowCalendarSeconds();
   } else {
     registerOnPreRunFinished(preRunActionId);
@@ -85,7 +85,7 @@ void CQVSchedulerRunner::onEventArrived(const CQVEventDef&, CQVBaseRunnerEventHa
   } else if (handler == preRunHandler) {
     // The run begins once: a repeated finished event of the pre-run part (an initialization the
     // host reports twice) must not restart it after pauses were counted.
-    const auto lock = lockQueries();
+    const CQVQueryLockGuard lock(queryLock());
     if (runStart == 0) runStart = QVNowCalendarSeconds();
   }
 }
@@ -146,19 +146,17 @@ void CQVSchedulerRunner::unregisterOnActionRunnerFailed() {
   releaseEventHandler(failedHandler);
 }
 
-std::unique_lock<std::mutex> CQVSchedulerRunner::lockQueries() const {
-  return services ? std::unique_lock<std::mutex>(services->getQueryLock()) : std::unique_lock<std::mutex>();
-}
+QVMutex* CQVSchedulerRunner::queryLock() const { return services ? &services->getQueryLock() : nullptr; }
 
 void CQVSchedulerRunner::setPaused() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setPaused");
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   if (runStart > 0) pauseStart = QVNowCalendarSeconds();
 }
 
 void CQVSchedulerRunner::setResumed() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setResumed");
-  const auto lock = lockQueries();
+  const CQVQueryLockGuard lock(queryLock());
   // Only a pause that was recorded ends here (the run may have begun during the pause).
   if (runStart > 0 && pauseStart > 0) {
     pausedSeconds += QVNowCalendarSeconds() - pauseStart;
@@ -254,11 +252,4 @@ CQVSchedulerRunner::StageDraft CQVSchedulerRunner::draftSchedulerStage(CQVSchedu
   int count = 0;
   if (batchSource->getNumberOfVusersInNextBatch(count)) stage.setNumberOfVusersInNextBatch(count);
   return StageDraft{StageDraft::Known};
-}
-
-bool CQVSchedulerRunner::computeSchedulerStage(CQVSchedulerStage& stage) {
-  const StageDraft draft = draftSchedulerStage(stage);
-  if (draft.outcome != StageDraft::AskHost) return draft.outcome == StageDraft::Known;
-  CQVVusersServicesWrapper* host = services ? services->getWrapper() : nullptr;
-  return finishStage(stage, draft, host && host->isInFinalStageOf(context));
 }

@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class CQVSchedulerRunner : public CQVBaseRunner {
@@ -23,19 +22,19 @@ class CQVSchedulerRunner : public CQVBaseRunner {
   CQVSchedulerRunner();
   ~CQVSchedulerRunner() override;
 
-  bool beforeStartRunning() override;
-  bool start() override;
-  void stopRunning() override;
-  bool setFinishedRunning() override;
-  void setFailedRunning() override;
-  void unregisterOnEvents() override;
-  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override;
+  bool beforeStartRunning() override QV_REQUIRES(QVSchedulerLock);
+  bool start() override QV_REQUIRES(QVSchedulerLock);
+  void stopRunning() override QV_REQUIRES(QVSchedulerLock);
+  bool setFinishedRunning() override QV_REQUIRES(QVSchedulerLock);
+  void setFailedRunning() override QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnEvents() override QV_REQUIRES(QVSchedulerLock);
+  void onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) override QV_REQUIRES(QVSchedulerLock);
 
   // Takes ownership; false for null.
   bool appendActionRunner(CQVActionRunner* actionRunner);
   // The owner's count of its scheduler runners that are done (finished or failed): this runner
   // adds itself once, when it first becomes done (at once if it already is). Not owned.
-  void setDoneCount(std::size_t* count);
+  void setDoneCount(std::size_t* count) QV_REQUIRES(QVSchedulerLock);
   // The stage as far as the actions tell it. AskHost: the rest depends on the host's
   // isInFinalStage; `stage` then holds the fields set so far and finishStage completes it.
   struct StageDraft {
@@ -45,40 +44,38 @@ class CQVSchedulerRunner : public CQVBaseRunner {
   StageDraft draftSchedulerStage(CQVSchedulerStage& stage);
   // Completes an AskHost draft with the host's answer; false when not in the final stage.
   static bool finishStage(CQVSchedulerStage& stage, const StageDraft& draft, bool inFinalStage);
-  // The draft completed by asking the host through the adapter.
-  bool computeSchedulerStage(CQVSchedulerStage& stage);
-  void setPaused();
-  void setResumed();
+  void setPaused() QV_REQUIRES(QVSchedulerLock);
+  void setResumed() QV_REQUIRES(QVSchedulerLock);
 
-  // Whole seconds the schedule has run at calendar time `now` (0 before its run began). Call with
-  // the query lock held (the root runner's run-time query).
-  long runTimeAt(std::int32_t now) const;
+  // Whole seconds the schedule has run at calendar time `now` (0 before its run began), for the
+  // root runner's run-time query.
+  long runTimeAt(std::int32_t now) const QV_REQUIRES(QVQueryLock);
 
   const std::vector<std::unique_ptr<CQVActionRunner>>& getActionRunners() const { return actionRunners; }
 
-  void registerOnLastActionRunnerFinished();
-  void unregisterOnLastActionRunnerFinished();
-  void registerOnActionRunnerFailed();
-  void unregisterOnActionRunnerFailed();
-  void registerOnPreRunFinished(int actionId);
-  void initRunTimeParams();
+  void registerOnLastActionRunnerFinished() QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnLastActionRunnerFinished() QV_REQUIRES(QVSchedulerLock);
+  void registerOnActionRunnerFailed() QV_REQUIRES(QVSchedulerLock);
+  void unregisterOnActionRunnerFailed() QV_REQUIRES(QVSchedulerLock);
+  void registerOnPreRunFinished(int actionId) QV_REQUIRES(QVSchedulerLock);
+  void initRunTimeParams() QV_REQUIRES(QVSchedulerLock);
 
  private:
   bool findCurrentAndNextStage(CQVActionRunner*& current, CQVActionRunner*& next, long& seconds);
   StageDraft draftStageWhenIdle(CQVSchedulerStage& stage);
   StageDraft askHost() const;
-  void countDone();
+  void countDone() QV_REQUIRES(QVSchedulerLock);
   // The services' query lock, around the run-time figures; none without services.
-  std::unique_lock<std::mutex> lockQueries() const;
+  QVMutex* queryLock() const;
 
   std::vector<std::unique_ptr<CQVActionRunner>> actionRunners;
   CQVBaseRunnerEventHandler* lastActionHandler = nullptr;
   CQVBaseRunnerEventHandler* preRunHandler = nullptr;
   CQVBaseRunnerEventHandler* failedHandler = nullptr;
-  std::size_t* doneCount = nullptr;  // the owner's; both under the scheduler lock
-  bool countedDone = false;
-  // Run-time figures: written under the scheduler lock and the query lock, read under either.
-  std::int32_t runStart = 0;
-  std::int32_t pauseStart = 0;
-  long pausedSeconds = 0;
+  std::size_t* doneCount QV_GUARDED_BY(QVSchedulerLock) = nullptr;  // the owner's
+  bool countedDone QV_GUARDED_BY(QVSchedulerLock) = false;
+  // Run-time figures: written by operations that hold the scheduler lock too.
+  std::int32_t runStart QV_GUARDED_BY(QVQueryLock) = 0;
+  std::int32_t pauseStart QV_GUARDED_BY(QVQueryLock) = 0;
+  long pausedSeconds QV_GUARDED_BY(QVQueryLock) = 0;
 };

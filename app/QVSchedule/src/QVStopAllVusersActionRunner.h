@@ -9,5 +9,5 @@ class CQVStopAllVusersActionRunner : public CQVBaseSimultAllActionRunner {
   ~CQVStopAllVusersActionRunner() override;
   QVActionStage getActionStage() const override { return STAGE_STOP; }
   std::string getDescription() const override { return "StopAll"; }
-  bool run() override;
+  bool run() override QV_REQUIRES(QVSchedulerLock);
 };

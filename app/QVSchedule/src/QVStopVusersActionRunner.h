@@ -8,5 +8,5 @@ class CQVStopVusersActionRunner : public CQVBaseSimultVusersActionRunner {
   using CQVBaseSimultVusersActionRunner::run;
   QVActionStage getActionStage() const override { return STAGE_STOP; }
   std::string getDescription() const override;
-  int run(CQVContext* context, int count) override;
+  int run(CQVContext* context, int count) override QV_REQUIRES(QVSchedulerLock);
 };

@@ -32,11 +32,13 @@ bool CQVTimeCompare::isBiggerOrEqual(long a, long b, double epsilon) {
 bool CQVTimeCompare::isSmaller(const std::uint64_t& a, const std::uint64_t& b, double epsilon) {
   const std::uint64_t aMs = a / MILLI_SECOND_TO_100_NANO_SECONDS;
   const std::uint64_t bMs = b / MILLI_SECOND_TO_100_NANO_SECONDS;
-  const double t = epsilon * 1000.0;
+  // The tolerance in whole milliseconds (epsilon is in seconds), at least 1.
+  const double t = epsilon * static_cast<double>(SECOND_TO_MILLI_SECOND);
   std::uint64_t tolerance = 1;
   if (t > 0.0) {
     // Truncation toward zero; huge tolerances saturate instead of overflowing the conversion.
-    tolerance = t >= 18446744073709551615.0 ? UINT64_MAX : static_cast<std::uint64_t>(t);
+    constexpr double kLargest = static_cast<double>(UINT64_MAX);
+    tolerance = t >= kLargest ? UINT64_MAX : static_cast<std::uint64_t>(t);
   }
   // bMs > aMs + tolerance, without wrapping the sum.
   return bMs > aMs && bMs - aMs > tolerance;

@@ -5,17 +5,31 @@
 #include "QVTimeCompare.h"
 
 #include <cstdio>
-#include <mutex>
+#include <system_error>
 
 QV_SOURCE_FILE("QVTimer.cpp");
 
+// Holds the timer lock for its scope, with the trace lines of entering and leaving it.
+class QV_SCOPED_CAPABILITY CQVTimer::TimerLock {
+ public:
+  explicit TimerLock(CQVTimer& timer) QV_ACQUIRE(timer.timerLock) : timer_(timer) {
+    timer_.EnterTimerCriticalSection();
+  }
+  ~TimerLock() QV_RELEASE() { timer_.LeaveTimerCriticalSection(); }
+  TimerLock(const TimerLock&) = delete;
+  TimerLock& operator=(const TimerLock&) = delete;
+
+ private:
+  CQVTimer& timer_;
+};
+
 CQVTimer::CQVTimer() : currTimeHandlersMap(&absTimeHandlersMap) {
   QV_TRACE_SCOPE("CQVTimer::CQVTimer");
-  handles[0] = &stopEvent;
-  handles[1] = &pauseEvent;
-  handles[2] = &earlierTimeEvent;
-  handles[3] = &waitableTimer;
-  init();
+  handles[WAKE_STOP] = &stopEvent;
+  handles[WAKE_PAUSE] = &pauseEvent;
+  handles[WAKE_EARLIER_TIME] = &earlierTimeEvent;
+  handles[WAKE_TIMER_DUE] = &waitableTimer;
+  startThread();
 }
 
 CQVTimer::~CQVTimer() {
@@ -24,30 +38,38 @@ CQVTimer::~CQVTimer() {
   reset();
 }
 
-void CQVTimer::stopThread() {
-  stopEvent.set();
-  if (thread && thread->isCurrentThread()) {
-    // Joining itself would never return. Owners delete the timer from another thread.
-    QVScheduleLog().logErrorText("CQVTimer::~CQVTimer called on the timer thread; the thread cannot be joined",
-                                 QV_LOG_ARGS);
-    thread->detach();
-  } else if (thread) {
-    thread->join();
-  }
-}
-
-bool CQVTimer::init() {
+bool CQVTimer::startThread() {
   QV_TRACE_SCOPE("CQVTimer::init");
-  EnterTimerCriticalSection();
+  // The thread's first setTimer waits for this lock, so it starts only once the thread is stored.
+  TimerLock lock(*this);
+  if (thread) return true;
   // The events and the waitable timer exist with the object; only the thread can fail here.
   try {
     thread = std::make_unique<QVThread>([this] { waitForTimeAndCallHandlers(); });
     threadId = thread->id();
-  } catch (const std::system_error&) {
-    thread.reset();
+  } catch (const std::system_error& error) {
+    QVScheduleLog().logErrorFormatted("CQVTimer::init - the timer thread could not be started: %_1_s", __LINE__,
+                                      qvSourceFile, {error.what()});
   }
-  LeaveTimerCriticalSection();
   return thread != nullptr;
+}
+
+void CQVTimer::stopThread() {
+  QVThread* running = nullptr;
+  {
+    TimerLock lock(*this);
+    running = thread.get();
+  }
+  if (!running) return;
+  stopEvent.set();
+  if (running->isCurrentThread()) {
+    // Joining itself would never return. Owners delete the timer from another thread.
+    QVScheduleLog().logErrorText("CQVTimer::~CQVTimer called on the timer thread; the thread cannot be joined",
+                                 QV_LOG_ARGS);
+    running->detach();
+  } else {
+    running->join();  // without the timer lock: the thread takes it until it sees the stop
+  }
 }
 
 void CQVTimer::EnterTimerCriticalSection() {
@@ -78,18 +100,19 @@ void CQVTimer::waitForTimeAndCallHandlers() {
   log->traceEnter("CQVTimer::waitForTimeAndCallHandlers", QV_LOG_ARGS);
   for (;;) {
     setTimer();
-    switch (QVWaitForAny(handles, 4)) {
-      case 0:
+    switch (QVWaitForAny(handles, WAKE_REASONS)) {
+      case WAKE_STOP:
         log->traceExit("CQVTimer::waitForTimeAndCallHandlers", QV_LOG_ARGS);
         return;
-      case 1:
+      case WAKE_PAUSE:
+        // "aksed" as it always read: log readers match the line.
         log->logFormatted(QV_LOG_ARGS, "CQVTimer::waitForTimeAndCallHandlers() - woke up since it was aksed to pause");
         executePause();
         break;
-      case 2:
+      case WAKE_EARLIER_TIME:
         log->logFormatted(QV_LOG_ARGS, "CQVTimer::waitForTimeAndCallHandlers() - woke up by earlier time registration");
         break;
-      case 3:
+      case WAKE_TIMER_DUE:
         log->logFormatted(QV_LOG_ARGS, "CQVTimer::waitForTimeAndCallHandlers() - woke up by the timer");
         onTime();
         break;
@@ -100,9 +123,12 @@ void CQVTimer::waitForTimeAndCallHandlers() {
 }
 
 bool CQVTimer::setTimer() {
+  TimerLock lock(*this);
+  return setTimerLocked();
+}
+
+bool CQVTimer::setTimerLocked() {
   QV_TRACE_SCOPE("CQVTimer::setTimer");
-  EnterTimerCriticalSection();
-  bool armed = true;
   if (absTimeHandlersMap.empty()) {
     QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::setTimer() - empty list, don't set the timer");
   } else {
@@ -114,8 +140,8 @@ bool CQVTimer::setTimer() {
       QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::setTimer() - set the timer to @(%_1_s)", {text});
     }
   }
-  LeaveTimerCriticalSection();
-  return armed;
+  // Arming cannot fail here; without the thread nothing waits on the waitable timer.
+  return thread != nullptr;
 }
 
 void CQVTimer::moveAll(CQVBaseTimeHandlersMap& from, CQVBaseTimeHandlersMap& to) {
@@ -130,26 +156,41 @@ void CQVTimer::moveAll(CQVBaseTimeHandlersMap& from, CQVBaseTimeHandlersMap& to)
 
 void CQVTimer::executePause() {
   QV_TRACE_SCOPE("CQVTimer::executePause");
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   // A resume that came before this thread served the pause leaves nothing to move.
   if (paused) {
     currTimeHandlersMap = &relTimeHandlersMap;
     moveAll(absTimeHandlersMap, relTimeHandlersMap);
   }
-  LeaveTimerCriticalSection();
 }
 
 void CQVTimer::onTime() {
   QV_TRACE_SCOPE("CQVTimer::onTime");
-  QVCriticalSection* lock = getSchedulerLock();
-  if (lock) lock->enter();
-  const ULARGE_INTEGER now = CQVTimeCompare::getCurrTimeIn100NanoSeconds();
-  if (QVScheduleLog().isEnabled()) {
-    const std::string text = formatFileTime(now);
-    QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::onTime() - current time is @(%_1_s)", {text});
+  const auto pass = [this] {
+    const ULARGE_INTEGER now = CQVTimeCompare::getCurrTimeIn100NanoSeconds();
+    if (QVScheduleLog().isEnabled()) {
+      const std::string text = formatFileTime(now);
+      QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::onTime() - current time is @(%_1_s)", {text});
+    }
+    notifyOnTime(now);
+  };
+  // The whole pass runs under the scheduler lock, so that time and event callbacks never overlap.
+  QVCriticalSection* const lockOfPass = getSchedulerLock();
+  if (!lockOfPass) {
+    pass();
+    return;
   }
-  notifyOnTime(now);
-  if (lock) lock->leave();
+  const CQVSchedulerLockGuard lock(*lockOfPass);
+  pass();
+}
+
+bool CQVTimer::firstDueBy(const ULARGE_INTEGER& now, std::uint64_t& due) {
+  TimerLock lock(*this);
+  absTimeHandlersMap.setCurrToFirst();
+  // A pause asked for by a handler ends the pass: the rest keeps its remaining time.
+  if (paused || absTimeHandlersMap.currIsEnd()) return false;
+  due = absTimeHandlersMap.getCurrAbsTime().QuadPart;
+  return !CQVTimeCompare::isSmaller(now.QuadPart, due, CQVTimeCompare::EPSILON_3);
 }
 
 void CQVTimer::notifyOnTime(const ULARGE_INTEGER& now) {
@@ -157,14 +198,8 @@ void CQVTimer::notifyOnTime(const ULARGE_INTEGER& now) {
   // One round per entry: the first entry is looked up, emptied, and only then looked up again, so
   // entries that became due while handlers ran (even earlier ones) are served in the same pass,
   // after the entry being served.
-  for (;;) {
-    EnterTimerCriticalSection();
-    absTimeHandlersMap.setCurrToFirst();
-    // A pause asked for by a handler ends the pass: the rest keeps its remaining time.
-    const bool any = !paused && !absTimeHandlersMap.currIsEnd();
-    const std::uint64_t due = any ? absTimeHandlersMap.getCurrAbsTime().QuadPart : 0;
-    LeaveTimerCriticalSection();
-    if (!any || CQVTimeCompare::isSmaller(now.QuadPart, due, CQVTimeCompare::EPSILON_3)) return;
+  std::uint64_t due = 0;
+  while (firstDueBy(now, due)) {
     if (QVScheduleLog().isEnabled()) {
       const std::string text = formatFileTime(QVMakeULargeInteger(due));
       QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::notifyOnTime() - notifying the handlers on time @(%_1_s)",
@@ -176,17 +211,19 @@ void CQVTimer::notifyOnTime(const ULARGE_INTEGER& now) {
 
 bool CQVTimer::serveEntry(std::uint64_t due) {
   for (;;) {
-    EnterTimerCriticalSection();
-    // Found afresh for every handler: handlers may add to the entry, empty it, or move the map's
-    // current position while they run.
     CQVTimeHandler* handler = nullptr;
-    if (!paused) {
-      absTimeHandlersMap.setCurrTo(due);
-      handler = absTimeHandlersMap.popHandler();
-      if (!handler) absTimeHandlersMap.eraseCurrIfEmpty();
+    bool stillRunning = false;
+    {
+      TimerLock lock(*this);
+      // Found afresh for every handler: handlers may add to the entry, empty it, or move the map's
+      // current position while they run.
+      stillRunning = !paused;
+      if (stillRunning) {
+        absTimeHandlersMap.setCurrTo(due);
+        handler = absTimeHandlersMap.popHandler();
+        if (!handler) absTimeHandlersMap.eraseCurrIfEmpty();
+      }
     }
-    const bool stillRunning = !paused;
-    LeaveTimerCriticalSection();
     if (!handler) return stillRunning;
     handler->onTime();
   }
@@ -195,69 +232,62 @@ bool CQVTimer::serveEntry(std::uint64_t due) {
 bool CQVTimer::registerOnRelativeTime(long relSeconds, CQVTimeHandler* handler) {
   QV_TRACE_SCOPE("CQVTimer::registerOnRelativeTime");
   QVScheduleLog().logFormatted(QV_LOG_ARGS, "CQVTimer::registerOnRelativeTime(), rel time = @ (%_1_ld)", {relSeconds});
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   bool isFirst = false;
   currTimeHandlersMap->addTimeHandlerByRelTime(relSeconds, handler, isFirst);
   if (!paused && isFirst) earlierTimeEvent.set();
-  LeaveTimerCriticalSection();
   return true;
 }
 
 void CQVTimer::unregisterTimeHandler(CQVTimeHandler* handler) {
   QV_TRACE_SCOPE("CQVTimer::unregisterTimeHandler");
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   absTimeHandlersMap.removeTimeHandler(handler);
   relTimeHandlersMap.removeTimeHandler(handler);
-  LeaveTimerCriticalSection();
 }
 
 void CQVTimer::pause() {
   QV_TRACE_SCOPE("CQVTimer::pause");
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   if (!paused) {
     paused = true;
     pauseEvent.set();
   }
-  LeaveTimerCriticalSection();
 }
 
 void CQVTimer::resume() {
   QV_TRACE_SCOPE("CQVTimer::resume");
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   if (paused) {
     paused = false;
     currTimeHandlersMap = &absTimeHandlersMap;
     moveAll(relTimeHandlersMap, absTimeHandlersMap);
-    setTimer();
+    setTimerLocked();
   }
-  LeaveTimerCriticalSection();
 }
 
 bool CQVTimer::getRelativeTimeToNotifyHandler(CQVTimeHandler* handler, long& seconds) {
   QV_TRACE_SCOPE("CQVTimer::getRelativeTimeToNotifyHandler");
-  EnterTimerCriticalSection();
-  const bool found = currTimeHandlersMap->getRelativeTimeToNotifyHandler(handler, seconds);
-  LeaveTimerCriticalSection();
-  return found;
+  TimerLock lock(*this);
+  return currTimeHandlersMap->getRelativeTimeToNotifyHandler(handler, seconds);
 }
 
 void CQVTimer::reset() {
   QV_TRACE_SCOPE("CQVTimer::reset");
-  EnterTimerCriticalSection();
+  TimerLock lock(*this);
   absTimeHandlersMap.clear();
   relTimeHandlersMap.clear();
   currTimeHandlersMap = &absTimeHandlersMap;
   paused = false;
-  LeaveTimerCriticalSection();
 }
 
 bool CQVTimer::isPaused() {
-  std::lock_guard<QVCriticalSection> lock(timerLock);
+  const QVCriticalSectionLock lock(timerLock);
   return paused;
 }
 
 std::size_t CQVTimer::registrationCount() {
-  std::lock_guard<QVCriticalSection> lock(timerLock);
+  const QVCriticalSectionLock lock(timerLock);
   std::size_t count = 0;
   for (const CQVBaseTimeHandlersMap* map : {static_cast<CQVBaseTimeHandlersMap*>(&absTimeHandlersMap),
                                             static_cast<CQVBaseTimeHandlersMap*>(&relTimeHandlersMap)}) {
@@ -266,4 +296,12 @@ std::size_t CQVTimer::registrationCount() {
   return count;
 }
 
-bool CQVTimer::isTimerThread() const { return thread && thread->isCurrentThread(); }
+long CQVTimer::getThreadId() {
+  const QVCriticalSectionLock lock(timerLock);
+  return threadId;
+}
+
+bool CQVTimer::isTimerThread() {
+  const QVCriticalSectionLock lock(timerLock);
+  return thread && thread->isCurrentThread();
+}

@@ -2,8 +2,6 @@
 
 #include "QVScheduleLog.h"
 
-#include <exception>
-
 QV_SOURCE_FILE("QVVusersServicesWrapper.cpp");
 
 namespace {
@@ -30,12 +28,8 @@ const char* CQVVusersServicesWrapper::statusWord(int status) {
 
 const char* CQVVusersServicesWrapper::runModeWord(int runMode) { return runMode != 0 ? "Indefinitely" : "RunUntilComplete"; }
 
-void CQVVusersServicesWrapper::logHostException(const char* operation, const char* what) {
-  QVScheduleLog().logErrorFormatted("Host call %_1_s threw an exception: %_2_s; treated as failed", __LINE__,
-                                    qvSourceFile, {operation, what});
-}
-
 int CQVVusersServicesWrapper::callHost(Op op, CQVContext* context, long count) {
+  // "QVE" is the host in these lines, as it always was (log readers match them).
   static const OpText texts[] = {
       {"CQVVusersServicesWrapper::initAllVusers", "CQVVusersServicesWrapper::initAllVusers of @ %_1_s",
        "%_1_s @ called QVE @ InitAll @  @ %_2_s", false, true},
@@ -78,7 +72,7 @@ int CQVVusersServicesWrapper::callHost(Op op, CQVContext* context, long count) {
 
   int status = CQVVusersServices::VUSERS_STATUS_FAILED;
   if (getVusersServices()) {
-    status = guardHostCall(
+    status = QVGuardHostCall(
         text.trace,
         [&]() -> int {
           switch (op) {

@@ -2,7 +2,7 @@
 // host call and translates a runner's context into the host's arguments (the two kinds below).
 // Holds the host's services object (not owned; null until the host supplies one). Without it,
 // every call answers VUSERS_STATUS_FAILED and the host is not called. An exception thrown by the
-// host is caught here, logged, and treated as a failed call.
+// host is caught here (QVGuardHostCall), logged, and treated as a failed call.
 // Called on the timer thread or an event-delivery thread with the scheduler lock held.
 #pragma once
 
@@ -47,27 +47,9 @@ class CQVVusersServicesWrapper {
   virtual int doStopVusers(CQVContext* context, long count) = 0;
   virtual int doCanStartDuration(CQVContext* context) = 0;
 
-  // Runs a host call, turning an exception into VUSERS_STATUS_FAILED (or `fallback`).
-  template <typename Call>
-  static auto guardHostCall(const char* operation, Call call, decltype(call()) fallback);
-  static void logHostException(const char* operation, const char* what);
-
  private:
   enum class Op { InitAll, Init, RunAll, Run, StopAll, Stop, CanStartDuration };
   int callHost(Op op, CQVContext* context, long count);
 
   std::atomic<CQVVusersServices*> vusersServices{nullptr};
 };
-
-template <typename Call>
-auto CQVVusersServicesWrapper::guardHostCall(const char* operation, Call call, decltype(call()) fallback) {
-  const CQVHostCallScope scope;
-  try {
-    return call();
-  } catch (const std::exception& e) {
-    logHostException(operation, e.what());
-  } catch (...) {
-    logHostException(operation, "unknown exception");
-  }
-  return fallback;
-}
