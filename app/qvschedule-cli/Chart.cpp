@@ -108,38 +108,52 @@ void writeChartCsv(std::ostream& out, const ChartData& data) {
   }
 }
 
-void writeChartSvg(std::ostream& out, const ChartData& data) {
-  const double width = 960, height = 540;
-  const double left = 70, right = 190, top = 56, bottom = 64;
-  const double plotW = width - left - right, plotH = height - top - bottom;
+namespace {
 
-  const double endSeconds = std::max(1.0, secondsOf(data, data.end));
-  long maxCount = 1;
-  for (const SimulatedVusers::Sample& s : data.samples) maxCount = std::max({maxCount, s.running, s.initialized});
-  const double xStep = timeStep(endSeconds);
-  const double xMax = std::ceil(endSeconds / xStep) * xStep;
-  const double yStep = std::max(1.0, niceStep(static_cast<double>(maxCount), 8));
-  const double yMax = std::ceil(static_cast<double>(maxCount) / yStep) * yStep;
-  auto x = [&](double seconds) { return left + seconds / xMax * plotW; };
-  auto y = [&](double count) { return top + plotH - count / yMax * plotH; };
+// The chart's geometry and scales: pixels of the page and of the plot, and the axes' ranges.
+struct SvgFrame {
+  static constexpr double kWidth = 960, kHeight = 540;
+  static constexpr double kLeft = 70, kRight = 190, kTop = 56, kBottom = 64;
+  static constexpr double kPlotW = kWidth - kLeft - kRight, kPlotH = kHeight - kTop - kBottom;
 
+  explicit SvgFrame(const ChartData& data) : endSeconds(std::max(1.0, secondsOf(data, data.end))) {
+    long maxCount = 1;
+    for (const SimulatedVusers::Sample& s : data.samples) maxCount = std::max({maxCount, s.running, s.initialized});
+    xStep = timeStep(endSeconds);
+    xMax = std::ceil(endSeconds / xStep) * xStep;
+    yStep = std::max(1.0, niceStep(static_cast<double>(maxCount), 8));
+    yMax = std::ceil(static_cast<double>(maxCount) / yStep) * yStep;
+  }
+  double x(double seconds) const { return kLeft + seconds / xMax * kPlotW; }
+  double y(double count) const { return kTop + kPlotH - count / yMax * kPlotH; }
+
+  double endSeconds;
+  double xStep = 1, xMax = 1, yStep = 1, yMax = 1;
+};
+
+const char* colorOf(std::size_t group) { return kColors[group % (sizeof kColors / sizeof kColors[0])]; }
+
+void writeSvgHead(std::ostream& out, const std::string& title) {
+  const double width = SvgFrame::kWidth, height = SvgFrame::kHeight;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 "
       << width << ' ' << height << "\" font-family=\"sans-serif\" font-size=\"12\">\n";
-  out << "  <title>" << escapeXml(data.title) << "</title>\n";
+  out << "  <title>" << escapeXml(title) << "</title>\n";
   out << "  <rect x=\"0\" y=\"0\" width=\"" << width << "\" height=\"" << height << "\" fill=\"white\"/>\n";
-  out << "  <text class=\"title\" x=\"" << left + plotW / 2 << "\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">"
-      << escapeXml(data.title) << "</text>\n";
+  out << "  <text class=\"title\" x=\"" << SvgFrame::kLeft + SvgFrame::kPlotW / 2
+      << "\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">" << escapeXml(title) << "</text>\n";
+}
 
-  // Grid, ticks and tick labels.
+void writeSvgGrid(std::ostream& out, const SvgFrame& f) {
+  const double left = SvgFrame::kLeft, top = SvgFrame::kTop, plotW = SvgFrame::kPlotW, plotH = SvgFrame::kPlotH;
   out << "  <g class=\"grid\" stroke=\"#e0e0e0\" stroke-width=\"1\">\n";
-  for (double t = 0; t <= xMax + 1e-9; t += xStep) {
-    out << "    <line x1=\"" << number(x(t), 1) << "\" y1=\"" << top << "\" x2=\"" << number(x(t), 1) << "\" y2=\""
+  for (double t = 0; t <= f.xMax + 1e-9; t += f.xStep) {
+    out << "    <line x1=\"" << number(f.x(t), 1) << "\" y1=\"" << top << "\" x2=\"" << number(f.x(t), 1) << "\" y2=\""
         << top + plotH << "\"/>\n";
   }
-  for (double v = 0; v <= yMax + 1e-9; v += yStep) {
-    out << "    <line x1=\"" << left << "\" y1=\"" << number(y(v), 1) << "\" x2=\"" << left + plotW << "\" y2=\""
-        << number(y(v), 1) << "\"/>\n";
+  for (double v = 0; v <= f.yMax + 1e-9; v += f.yStep) {
+    out << "    <line x1=\"" << left << "\" y1=\"" << number(f.y(v), 1) << "\" x2=\"" << left + plotW << "\" y2=\""
+        << number(f.y(v), 1) << "\"/>\n";
   }
   out << "  </g>\n";
   out << "  <g class=\"axes\" stroke=\"black\" stroke-width=\"1\">\n";
@@ -148,82 +162,104 @@ void writeChartSvg(std::ostream& out, const ChartData& data) {
   out << "    <line class=\"y-axis\" x1=\"" << left << "\" y1=\"" << top << "\" x2=\"" << left << "\" y2=\"" << top + plotH
       << "\"/>\n";
   out << "  </g>\n";
+}
+
+void writeSvgTicks(std::ostream& out, const SvgFrame& f) {
+  const double left = SvgFrame::kLeft, top = SvgFrame::kTop, plotW = SvgFrame::kPlotW, plotH = SvgFrame::kPlotH;
   out << "  <g class=\"x-ticks\" text-anchor=\"middle\">\n";
-  for (double t = 0; t <= xMax + 1e-9; t += xStep) {
-    out << "    <text x=\"" << number(x(t), 1) << "\" y=\"" << top + plotH + 18 << "\">" << timeLabel(t, xMax, xStep) << "</text>\n";
+  for (double t = 0; t <= f.xMax + 1e-9; t += f.xStep) {
+    out << "    <text x=\"" << number(f.x(t), 1) << "\" y=\"" << top + plotH + 18 << "\">" << timeLabel(t, f.xMax, f.xStep)
+        << "</text>\n";
   }
   out << "  </g>\n";
   out << "  <g class=\"y-ticks\" text-anchor=\"end\">\n";
-  for (double v = 0; v <= yMax + 1e-9; v += yStep) {
-    out << "    <text x=\"" << left - 8 << "\" y=\"" << number(y(v) + 4, 1) << "\">" << number(v, 0) << "</text>\n";
+  for (double v = 0; v <= f.yMax + 1e-9; v += f.yStep) {
+    out << "    <text x=\"" << left - 8 << "\" y=\"" << number(f.y(v) + 4, 1) << "\">" << number(v, 0) << "</text>\n";
   }
   out << "  </g>\n";
-  out << "  <text class=\"x-label\" x=\"" << left + plotW / 2 << "\" y=\"" << height - 18
-      << "\" text-anchor=\"middle\">time since start " << (xMax < kHour ? "(s)" : "(h:mm:ss)") << "</text>\n";
+  out << "  <text class=\"x-label\" x=\"" << left + plotW / 2 << "\" y=\"" << SvgFrame::kHeight - 18
+      << "\" text-anchor=\"middle\">time since start " << (f.xMax < kHour ? "(s)" : "(h:mm:ss)") << "</text>\n";
   out << "  <text class=\"y-label\" transform=\"translate(20 " << top + plotH / 2
       << ") rotate(-90)\" text-anchor=\"middle\">vusers</text>\n";
+}
 
-  // One series per group: running (solid) and initialized (dashed), as step lines.
+// The points of a step line, without repeating a point.
+class StepLine {
+ public:
+  void add(const SvgFrame& f, double t, long v) {
+    const std::string point = number(f.x(t), 2) + "," + number(f.y(static_cast<double>(v)), 2);
+    if (point == last_) return;
+    points_ += (points_.empty() ? "" : " ") + point;
+    last_ = point;
+  }
+  const std::string& points() const { return points_; }
+
+ private:
+  std::string points_, last_;
+};
+
+// One group's series: running (solid) and initialized (dashed), as step lines.
+void writeSvgSeries(std::ostream& out, const SvgFrame& f, const ChartData& data, std::size_t index,
+                    const std::vector<const SimulatedVusers::Sample*>& samples) {
+  StepLine running, initialized;
+  long lastRunning = 0, lastInitialized = 0;
+  double lastT = 0;
+  running.add(f, 0, 0);
+  initialized.add(f, 0, 0);
+  for (const SimulatedVusers::Sample* s : samples) {
+    const double t = std::min(secondsOf(data, s->at), f.endSeconds);
+    running.add(f, t, lastRunning);
+    running.add(f, t, s->running);
+    initialized.add(f, t, lastInitialized);
+    initialized.add(f, t, s->initialized);
+    lastRunning = s->running;
+    lastInitialized = s->initialized;
+    lastT = t;
+  }
+  running.add(f, std::max(lastT, f.endSeconds), lastRunning);
+  initialized.add(f, std::max(lastT, f.endSeconds), lastInitialized);
+  const char* color = colorOf(index);
+  out << "  <g class=\"series\" data-group=\"" << escapeXml(data.groups[index]) << "\">\n";
+  out << "    <polyline class=\"running\" fill=\"none\" stroke=\"" << color << "\" stroke-width=\"2\" points=\""
+      << running.points() << "\"/>\n";
+  out << "    <polyline class=\"initialized\" fill=\"none\" stroke=\"" << color
+      << "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\" points=\"" << initialized.points() << "\"/>\n";
+  out << "  </g>\n";
+}
+
+void writeLegendLine(std::ostream& out, double x, double y, const std::string& stroke, const std::string& label) {
+  out << "    <line x1=\"" << x << "\" y1=\"" << y << "\" x2=\"" << x + 24 << "\" y2=\"" << y << "\" " << stroke << "/>\n";
+  out << "    <text x=\"" << x + 32 << "\" y=\"" << y + 4 << "\">" << label << "</text>\n";
+}
+
+// A swatch per group, then the two line styles.
+void writeSvgLegend(std::ostream& out, const ChartData& data) {
+  const double legendX = SvgFrame::kLeft + SvgFrame::kPlotW + 20;
+  out << "  <g class=\"legend\">\n";
+  double legendY = SvgFrame::kTop + 6;
+  for (std::size_t i = 0; i < data.groups.size(); ++i, legendY += 20) {
+    writeLegendLine(out, legendX, legendY, std::string("stroke=\"") + colorOf(i) + "\" stroke-width=\"3\"",
+                    escapeXml(data.groups[i]));
+  }
+  legendY += 10;
+  writeLegendLine(out, legendX, legendY, "stroke=\"#444\" stroke-width=\"2\"", "running");
+  legendY += 20;
+  writeLegendLine(out, legendX, legendY, "stroke=\"#444\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"", "initialized");
+  out << "  </g>\n";
+}
+
+}  // namespace
+
+void writeChartSvg(std::ostream& out, const ChartData& data) {
+  const SvgFrame frame(data);
+  writeSvgHead(out, data.title);
+  writeSvgGrid(out, frame);
+  writeSvgTicks(out, frame);
   std::map<std::string, std::vector<const SimulatedVusers::Sample*>> byGroup;
   const std::vector<SimulatedVusers::Sample> changes = chartChanges(data);
   for (const SimulatedVusers::Sample& s : changes) byGroup[s.group].push_back(&s);
-  for (std::size_t i = 0; i < data.groups.size(); ++i) {
-    const std::string& group = data.groups[i];
-    const char* color = kColors[i % (sizeof kColors / sizeof kColors[0])];
-    std::string running, initialized;
-    long lastRunning = 0, lastInitialized = 0;
-    double lastT = 0;
-    std::string lastRunningPoint, lastInitializedPoint;
-    auto add = [&](std::string& points, double t, long v) {
-      std::string& last = &points == &running ? lastRunningPoint : lastInitializedPoint;
-      const std::string point = number(x(t), 2) + "," + number(y(static_cast<double>(v)), 2);
-      if (point == last) return;  // no repeated points
-      points += point + " ";
-      last = point;
-    };
-    add(running, 0, 0);
-    add(initialized, 0, 0);
-    for (const SimulatedVusers::Sample* s : byGroup[group]) {
-      const double t = std::min(secondsOf(data, s->at), endSeconds);
-      add(running, t, lastRunning);
-      add(running, t, s->running);
-      add(initialized, t, lastInitialized);
-      add(initialized, t, s->initialized);
-      lastRunning = s->running;
-      lastInitialized = s->initialized;
-      lastT = t;
-    }
-    add(running, std::max(lastT, endSeconds), lastRunning);
-    add(initialized, std::max(lastT, endSeconds), lastInitialized);
-    running.pop_back();
-    initialized.pop_back();
-    out << "  <g class=\"series\" data-group=\"" << escapeXml(group) << "\">\n";
-    out << "    <polyline class=\"running\" fill=\"none\" stroke=\"" << color << "\" stroke-width=\"2\" points=\"" << running
-        << "\"/>\n";
-    out << "    <polyline class=\"initialized\" fill=\"none\" stroke=\"" << color
-        << "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\" points=\"" << initialized << "\"/>\n";
-    out << "  </g>\n";
-  }
-
-  // Legend: a swatch per group, then the two line styles.
-  const double legendX = left + plotW + 20;
-  out << "  <g class=\"legend\">\n";
-  double legendY = top + 6;
-  for (std::size_t i = 0; i < data.groups.size(); ++i, legendY += 20) {
-    const char* color = kColors[i % (sizeof kColors / sizeof kColors[0])];
-    out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
-        << "\" stroke=\"" << color << "\" stroke-width=\"3\"/>\n";
-    out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">" << escapeXml(data.groups[i]) << "</text>\n";
-  }
-  legendY += 10;
-  out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
-      << "\" stroke=\"#444\" stroke-width=\"2\"/>\n";
-  out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">running</text>\n";
-  legendY += 20;
-  out << "    <line x1=\"" << legendX << "\" y1=\"" << legendY << "\" x2=\"" << legendX + 24 << "\" y2=\"" << legendY
-      << "\" stroke=\"#444\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
-  out << "    <text x=\"" << legendX + 32 << "\" y=\"" << legendY + 4 << "\">initialized</text>\n";
-  out << "  </g>\n";
+  for (std::size_t i = 0; i < data.groups.size(); ++i) writeSvgSeries(out, frame, data, i, byGroup[data.groups[i]]);
+  writeSvgLegend(out, data);
   out << "</svg>\n";
 }
 
