@@ -40,13 +40,14 @@ install(TARGETS ${QV_INSTALLED_LIBRARIES} qvthreadsafety
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${QV_INSTALL_INCLUDEDIR})
 
-# What a host includes: the facade, the host interface and its convenience base, the stage record
+# What a host includes: the facade, the diagnostics of a refused definition, the host interface and its convenience base, the stage record
 # and action stage, the exception base, time comparison, the clock, the logger and its sink, and
 # the events library with the event definitions a host raises. Runner internals stay out.
 set(QV_INSTALLED_HEADERS
   app/QVSchedule/src/QVSchedule.h
   app/QVSchedule/src/QVScheduleExport.h
   app/QVSchedule/src/QVSchedulerFacade.h
+  app/QVSchedule/src/QVDefinitionDiagnostics.h
   app/QVSchedule/src/QVVusersServices.h
   app/QVSchedule/src/QVVusersServicesBase.h
   app/QVSchedule/src/QVSchedulerStage.h

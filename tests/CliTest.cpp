@@ -393,44 +393,6 @@ TEST(CliCheckTest, GroupsSummaryShowsStartModesAndRunModes) {
   EXPECT_THAT(r.output, testing::HasSubstr("run mode:       until complete"));
 }
 
-TEST(CliCheckTest, RefusedDefinitionsReportTheLibraryMessage) {
-  TempDir dir;
-  struct Case {
-    std::string name, xml, message;
-  };
-  const std::vector<Case> cases = {
-      {"unknown.xml", globalDefinition("<Jump/>"), "Unknown action runner name: Jump"},
-      {"batch.xml", globalDefinition("<RampUpAll><Batch><Count>0</Count><Interval>5</Interval></Batch></RampUpAll>"),
-       "Failed to retrieve action's batch data."},
-      {"total.xml", globalDefinition("<Run/>"), "Failed to retrieve action's total vusers amount."},
-      {"type.xml",
-       "<L><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
-       "<SchedulerType>Weekly</SchedulerType><Weekly/></Manual></Scheduler></L>",
-       "Unexpected scheduler type: Weekly"},
-  };
-  for (const Case& c : cases) {
-    const Result r = runCli({"check", dir.file(c.name, c.xml)});
-    EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.output;
-    EXPECT_THAT(r.output, testing::HasSubstr("refused the definition")) << c.name;
-    EXPECT_THAT(r.output, testing::HasSubstr(c.message)) << c.name;
-    EXPECT_THAT(r.output, testing::Not(testing::HasSubstr("valid:"))) << c.name;
-  }
-}
-
-TEST(CliCheckTest, MissingFileAndUnmatchedIdAreRefused) {
-  TempDir dir;
-  const Result missing = runCli({"check", dir.file("absent.xml")});
-  EXPECT_EQ(missing.exitCode, 1) << missing.output;
-  EXPECT_THAT(missing.output, testing::HasSubstr("cannot read"));
-
-  const std::string unmatched =
-      "<L><Schedulers><CurrentSchedulerId>2</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
-      "<SchedulerType>Global</SchedulerType></Manual></Scheduler></L>";
-  const Result r = runCli({"check", dir.file("unmatched.xml", unmatched)});
-  EXPECT_EQ(r.exitCode, 1) << r.output;
-  EXPECT_THAT(r.output, testing::HasSubstr("no message"));
-}
-
 // ---------------------------------------------------------------------------------------------
 
 TEST(CliPreviewTest, TypicalRoadTimelineInVirtualTime) {
@@ -616,33 +578,78 @@ TEST(CliPreviewTest, CsvHoldsTheSameSeries) {
   std::string header;
   std::getline(csv, header);
   EXPECT_EQ(header, "time_s,group,running,initialized");
+  // One row per change, none repeated: running 3, 6, 9, 10 at 0, 15, 30, 45, then 0 at 105.
   std::vector<std::pair<double, long>> running;
   std::string row;
-  double lastTime = 0;
   while (std::getline(csv, row)) {
     double time;
     char group[64];
     long run, init;
     ASSERT_EQ(std::sscanf(row.c_str(), "%lf,%63[^,],%ld,%ld", &time, group, &run, &init), 4) << row;
     EXPECT_EQ(std::string(group), "scenario");
-    EXPECT_GE(time, lastTime) << row;
     EXPECT_EQ(init, 0) << row;
-    lastTime = time;
     running.push_back({time, run});
   }
-  // Running vusers after each change: 3, 6, 9, 10 at 0, 15, 30, 45, then 0 at 105.
-  std::vector<std::pair<double, long>> changes;
-  for (const auto& point : running) {
-    if (changes.empty() || changes.back().second != point.second) changes.push_back(point);
-  }
-  const std::vector<std::pair<double, long>> expected = {{0, 0}, {0, 3}, {15, 3 + 3}, {30, 9}, {45, 10}, {105, 0}};
-  EXPECT_EQ(changes, expected);
+  const std::vector<std::pair<double, long>> expected = {{0, 3}, {15, 3 + 3}, {30, 9}, {45, 10}, {105, 0}};
+  EXPECT_EQ(running, expected);
 
   pugi::xml_document svg;
   ASSERT_TRUE(svg.load_file(svgPath.c_str()));
   const auto series = chartSeries(svg);
   ASSERT_EQ(series.size(), 1u);
   EXPECT_TRUE(series.count("scenario"));
+}
+
+TEST(CliPreviewTest, SummaryOfTheLoadPoolWarningsAndJson) {
+  TempDir dir;
+  Launch separate;
+  separate.separateErrors = true;
+  // The typical road asks for 10 vusers: a pool of 7 gets a warning at the RampUp, --strict refuses.
+  const std::string jsonPath = dir.file("road.json");
+  const Result r = runCli({"preview", "--vusers", "7", "--json", jsonPath}, "", separate);
+  ASSERT_EQ(r.exitCode, 0) << r.output << r.errors;
+  EXPECT_THAT(r.errors, testing::StartsWith("built-in example (typical road):12:13: warning: the scenario asks for 10 "
+                                            "vusers, more than the 7 of its pool (--vusers)"));
+  EXPECT_THAT(r.output, testing::HasSubstr("load: 01:45.000; peak 7 vusers running at 00:30.000\n"
+                                           "  group            peak running   asks for     pool\n"
+                                           "  scenario                    7         10        7  more than its pool\n"));
+  const nlohmann::json preview = nlohmann::json::parse(readFile(jsonPath));
+  EXPECT_EQ(preview["end"], "finished");
+  EXPECT_EQ(preview["summary"]["duration_s"], 105.0);
+  EXPECT_EQ(preview["summary"]["peak_running"], 7);
+  EXPECT_EQ(preview["summary"]["groups"][0],
+            nlohmann::json::parse(R"({"name":"scenario","peak_running":7,"asks_for":10,"pool":7})"));
+  std::vector<std::pair<double, long>> series;
+  for (const nlohmann::json& row : preview["series"]) series.push_back({row["time_s"], row["running"]});
+  EXPECT_EQ(series, (std::vector<std::pair<double, long>>{{0, 3}, {15, 6}, {30, 7}, {105, 0}}));
+  std::vector<std::string> calls;
+  for (const nlohmann::json& line : preview["timeline"]) {
+    if (line["kind"] == "call") calls.push_back(line["call"]);
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"runVusers", "runVusers", "runVusers", "runVusers", "canStartDuration",
+                                             "stopAllVusers", "onSchedulerFinished"}));
+  EXPECT_EQ(preview["timeline"].back()["text"], "scheduler finished after 01:45.000; vusers: scenario: 0 running, "
+                                                "0 initialized, 7 done of 7");
+
+  const Result strict = runCli({"preview", "--vusers", "7", "--strict"}, "", separate);
+  EXPECT_EQ(strict.exitCode, 1);
+  EXPECT_THAT(strict.errors, testing::HasSubstr("error: the scenario asks for 10 vusers"));
+  EXPECT_THAT(strict.errors, testing::HasSubstr("[--strict]"));
+  EXPECT_TRUE(timeline(strict.lines).empty()) << strict.output;
+
+  // Vusers running until complete go on after the scheduler's finish: g2's 4 run from 06:40 to
+  // 07:10, no drop to 0 at the finish.
+  const Result groups = runCli({"preview", kExamples + "/groups.xml", "--group-vusers", "g2=4", "--json", jsonPath});
+  ASSERT_EQ(groups.exitCode, 0) << groups.output;
+  const nlohmann::json untilComplete = nlohmann::json::parse(readFile(jsonPath));
+  EXPECT_EQ(untilComplete["summary"]["scheduler_finished_s"], 400.0);
+  EXPECT_EQ(untilComplete["summary"]["duration_s"], 430.0);
+  std::vector<std::pair<double, long>> g2;
+  for (const nlohmann::json& row : untilComplete["series"]) {
+    if (row["group"] == "g2") g2.push_back({row["time_s"], row["running"]});
+  }
+  EXPECT_EQ(g2, (std::vector<std::pair<double, long>>{{0, 0}, {400, 4}, {430, 0}}));
+  EXPECT_THAT(groups.output, testing::HasSubstr("completed after 07:10.000"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1081,7 +1088,14 @@ TEST(CliJsonTest, CheckVerdictAsJson) {
   const nlohmann::json no = nlohmann::json::parse(refused.output);
   EXPECT_EQ(no["valid"], false);
   EXPECT_TRUE(no["summary"].is_null());
-  EXPECT_THAT(no["diagnostics"].dump(), testing::HasSubstr("Unknown action runner name: Jump"));
+  ASSERT_EQ(no["diagnostics"].size(), 1u);
+  const nlohmann::json& error = no["diagnostics"][0];
+  EXPECT_EQ(error["severity"], "error");
+  EXPECT_EQ(error["message"], "Unknown action runner name: Jump");
+  EXPECT_EQ(error["path"], "/LoadTest/Scheduler[@ID=\"1\"]/Manual/Global/Scheduling/DynamicScheduling/Jump");
+  EXPECT_EQ(error["line"], 1);
+  EXPECT_GT(error["column"].get<int>(), 200);
+  EXPECT_EQ(error["value"], "Jump");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1089,11 +1103,17 @@ TEST(CliJsonTest, CheckVerdictAsJson) {
 
 TEST(CliPreviewTest, HoursInTimesAndTheThirtyDayLimit) {
   TempDir dir;
-  const Result hours =
-      runCli({"preview", dir.file("hours.xml", globalDefinition("<RunAll/><Duration><RunFor>4000</RunFor></Duration><StopAll/>"))});
+  const std::string svgPath = dir.file("hours.svg");
+  const Result hours = runCli(
+      {"preview", dir.file("hours.xml", globalDefinition("<RunAll/><Duration><RunFor>4000</RunFor></Duration><StopAll/>")),
+       "--svg", svgPath});
   ASSERT_EQ(hours.exitCode, 0) << hours.output;
   EXPECT_THAT(hours.output, testing::HasSubstr("1:06:40.000  call   scenario   stopAllVusers"));
   EXPECT_THAT(hours.output, testing::HasSubstr("scheduler finished after 1:06:40.000"));
+  EXPECT_THAT(hours.output, testing::HasSubstr("load: 1:06:40.000; peak 10 vusers running at 00:00.000"));
+  const std::string svg = readFile(svgPath);
+  EXPECT_THAT(svg, testing::HasSubstr(">1:00:00</text>"));
+  EXPECT_THAT(svg, testing::HasSubstr("time since start (h:mm:ss)"));
   const std::vector<Line> lines = timeline(hours.lines);
   const Line* stop = find(lines, "stopAllVusers");
   ASSERT_NE(stop, nullptr);

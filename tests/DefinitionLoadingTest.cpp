@@ -5,6 +5,7 @@
 #include "QVGroupContext.h"
 #include "QVGroupRunner.h"
 #include "QVGroupsBuilder.h"
+#include "QVDefinitionDiagnostics.h"
 #include "QVHostEventDefs.h"
 #include "QVLoadTestSchedulerRunner.h"
 #include "QVLoadTestSchedulerRunnerBuilder.h"
@@ -128,8 +129,20 @@ struct RefusedDefinition {
   std::vector<std::string> errors;
 };
 
-// Loads each file into a fresh root: refused, exactly the listed errors, nothing attached, and
-// the schedule mode of the services object untouched.
+// The refusal of the last load, as CQVDefinitionDiagnostics gives it to hosts: located in the
+// document, with the logged message when there is one (else a description of its own).
+void expectLocatedRefusal(const std::vector<std::string>& logged) {
+  QVDefinitionDiagnostic error;
+  ASSERT_TRUE(CQVDefinitionDiagnostics::getLastLoadError(error));
+  EXPECT_EQ(error.severity, QVDefinitionDiagnostic::SEVERITY_ERROR);
+  EXPECT_EQ(error.message, logged.empty() ? error.message : logged.back());
+  EXPECT_FALSE(error.message.empty());
+  EXPECT_GT(error.line, 0u);
+  EXPECT_GT(error.column, 0u);
+}
+
+// Loads each file into a fresh root: refused, exactly the listed errors, a located refusal,
+// nothing attached, and the schedule mode of the services object untouched.
 void expectRefused(const std::vector<RefusedDefinition>& cases) {
   for (const RefusedDefinition& refused : cases) {
     SCOPED_TRACE(refused.file);
@@ -140,6 +153,7 @@ void expectRefused(const std::vector<RefusedDefinition>& cases) {
     EXPECT_FALSE(result);
     EXPECT_EQ(errors(log), refused.errors);
     EXPECT_TRUE(loaded.runners().empty());
+    expectLocatedRefusal(refused.errors);
   }
 }
 
@@ -159,6 +173,15 @@ TEST(DefinitionLoading, DefinitionNotFoundIsRefusedWithoutMessage) {
     EXPECT_TRUE(loaded.runners().empty());
     EXPECT_TRUE(loaded.services.isScheduleByGroup());
     EXPECT_EQ(loaded.root.getServices(), &loaded.services);
+    // Only the diagnostics say why: a file that cannot be read has no position.
+    if (std::string(file) == "does_not_exist.xml") {
+      QVDefinitionDiagnostic error;
+      ASSERT_TRUE(CQVDefinitionDiagnostics::getLastLoadError(error));
+      EXPECT_EQ(error.message, "cannot read the file: No such file or directory");
+      EXPECT_EQ(error.line, 0u);
+    } else {
+      expectLocatedRefusal({});
+    }
   }
   ScopedMemoryLog log;
   LoadedDefinition loaded;
@@ -248,6 +271,7 @@ TEST(DefinitionLoading, FailedGroupBuildKeepsTheGroupsBuiltBeforeIt) {
     LoadedDefinition loaded;
     EXPECT_FALSE(loaded.loadFile(c.file));
     EXPECT_EQ(errors(log), c.errors);
+    expectLocatedRefusal(c.errors);
     EXPECT_EQ(groupNames(loaded), c.attached);
     EXPECT_TRUE(loaded.services.isScheduleByGroup());
   }
@@ -415,6 +439,7 @@ TEST(DefinitionLoading, MalformedDefinitionsAreRefusedWithoutMessage) {
     SCOPED_TRACE(xml.substr(0, 60));
     EXPECT_FALSE(loaded.loadString(xml));
     EXPECT_TRUE(loaded.runners().empty());
+    expectLocatedRefusal({});  // the parser's description, where it stopped
   }
   EXPECT_THAT(errors(log), IsEmpty());
 }
@@ -435,6 +460,16 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
   for (int i = 0; i < 100000; ++i) steps += "/Global";
   std::string schedulers;
   for (int i = 0; i < 60000; ++i) schedulers += "<Scheduler ID=\"s" + std::to_string(i) + "\"><Manual/></Scheduler>";
+  // Made of warnings: elements nobody reads, numbers with units, and an unknown action after them.
+  std::string unread;
+  for (int i = 0; i < 300000; ++i) unread += "<Shedulin/>";
+  std::string guesses;
+  for (int i = 0; i < 100000; ++i) guesses += "<Duration><RunFor>5m</RunFor><Runfor/></Duration>";
+  const auto warned = [&](const std::string& last) {
+    return "<L><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+           "<SchedulerType>Global</SchedulerType><Global>" + unread + "<Scheduling><DynamicScheduling>" + guesses +
+           last + "</DynamicScheduling></Scheduling></Global></Manual></Scheduler></L>";
+  };
   struct Case {
     const char* what;
     std::string xml;
@@ -449,6 +484,8 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
       {"type text as a path of 100,000 steps", definition(steps), false, {missingType}},
       {"type text as a nested expression", definition(expression), false, {missingType}},
       {"60,000 schedulers before the current one", definition("Global", schedulers, "last"), true, {}},
+      {"500,000 warnings", warned(""), true, {}},
+      {"500,000 warnings and an unknown action", warned("<Jump/>"), false, {"Unknown action runner name: Jump"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -458,6 +495,7 @@ TEST(DefinitionLoading, HostileShapesAreDecidedQuicklyOnASmallStack) {
     const double seconds = secondsTaken([&] { runOnSmallStack([&] { accepted = loaded.loadString(c.xml); }); });
     EXPECT_EQ(accepted, c.accepted);
     EXPECT_EQ(errors(log), c.errors);
+    EXPECT_LE(CQVDefinitionDiagnostics::getLastLoadDiagnostics().size(), CQVDefinitionDiagnostics::kMaxWarnings + 1);
     EXPECT_LT(seconds, 10.0);
   }
 }
@@ -591,6 +629,14 @@ TEST(DefinitionLoading, FacadeLoadsFilesAndStrings) {
 
   EXPECT_FALSE(CQVSchedulerFacade::setXMLFile(dataPath("lowercase_global_with_child.xml").c_str()));
   EXPECT_THAT(errors(log), ElementsAre("Unexpected scheduler type: global"));
+  QVDefinitionDiagnostic error;
+  ASSERT_TRUE(CQVDefinitionDiagnostics::getLastLoadError(error));
+  EXPECT_EQ(error.message, "Unexpected scheduler type: global");
+  EXPECT_EQ(error.path, "/LoadTest/Scheduler[@ID=\"1\"]/Manual/SchedulerType");
+  EXPECT_EQ(error.line, 8u);
+  EXPECT_EQ(error.column, 7u);
+  EXPECT_EQ(error.value, "global");
+  EXPECT_EQ(error.expected, "Global or Groups; did you mean Global?");
 
   EXPECT_TRUE(CQVSchedulerFacade::setXMLString(
       "<D><Schedulers><CurrentSchedulerId>4</CurrentSchedulerId></Schedulers><Scheduler ID=\"4\"><Manual>"
@@ -598,7 +644,54 @@ TEST(DefinitionLoading, FacadeLoadsFilesAndStrings) {
       "</Scheduling></Global></Manual></Scheduler></D>"));
   EXPECT_TRUE(CQVSchedulerFacade::GetScenarioRunMode(mode));
   EXPECT_EQ(mode, CQVVusersServices::RUN_UNTIL_COMPLETE);
+  EXPECT_FALSE(CQVDefinitionDiagnostics::getLastLoadError(error));
+  EXPECT_THAT(CQVDefinitionDiagnostics::getLastLoadDiagnostics(), IsEmpty());
   EXPECT_FALSE(CQVSchedulerFacade::setXMLString(nullptr));
   EXPECT_FALSE(CQVSchedulerFacade::GetScenarioRunMode(mode));
   CQVSchedulerFacade::stop();
+}
+
+// What the reader guesses is warned about, in document order, on top of a load that is not
+// changed by it; a later load replaces the warnings; a flood of them is cut at the limit.
+TEST(DefinitionLoading, WarningsOfALoadAreKeptInDocumentOrderAndBounded) {
+  ScopedMemoryLog log;
+  LoadedDefinition loaded;
+  ASSERT_TRUE(loaded.loadFile("group_refs_duplicate_names.xml"));
+  std::vector<std::string> warnings;
+  for (const QVDefinitionDiagnostic& d : CQVDefinitionDiagnostics::getLastLoadDiagnostics()) {
+    EXPECT_EQ(d.severity, QVDefinitionDiagnostic::SEVERITY_WARNING);
+    warnings.push_back(std::to_string(d.line) + ":" + std::to_string(d.column) + " " + d.message);
+  }
+  EXPECT_THAT(warnings,
+              ElementsAre("21:11 group name \"g\" is used by an earlier group too: both groups are built, and only "
+                          "the first one's StartAfterGroup is checked",
+                          "22:24 group g can never start: it waits for group x to finish running, and group x does "
+                          "not exist"));
+  QVDefinitionDiagnostic error;
+  EXPECT_FALSE(CQVDefinitionDiagnostics::getLastLoadError(error));
+  EXPECT_THAT(errors(log), IsEmpty());
+
+  // Refused: the warnings found before the refusal, then the error last.
+  ASSERT_FALSE(loaded.loadFile("group_without_known_startup_mode.xml"));
+  const std::vector<QVDefinitionDiagnostic> refused = CQVDefinitionDiagnostics::getLastLoadDiagnostics();
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[0].message, "unknown element StartAtScenarioBeginning in StartupMode is not read");
+  EXPECT_EQ(refused[1].severity, QVDefinitionDiagnostic::SEVERITY_ERROR);
+  EXPECT_EQ(refused[1].message, "Error occured while parsing scheduler's XML - Missing startup mode");
+
+  ASSERT_TRUE(loaded.loadFile("global_typical_road.xml"));
+  EXPECT_THAT(CQVDefinitionDiagnostics::getLastLoadDiagnostics(), IsEmpty());
+
+  std::string durations;
+  for (int i = 0; i < 150; ++i) durations += "<Duration><RunFor>5m</RunFor></Duration>";
+  ASSERT_TRUE(loaded.loadString(
+      "<L><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID=\"1\"><Manual>"
+      "<SchedulerType>Global</SchedulerType><Global><Scheduling><DynamicScheduling>" +
+      durations + "</DynamicScheduling></Scheduling></Global></Manual></Scheduler></L>"));
+  const std::vector<QVDefinitionDiagnostic> flood = CQVDefinitionDiagnostics::getLastLoadDiagnostics();
+  ASSERT_EQ(flood.size(), CQVDefinitionDiagnostics::kMaxWarnings);
+  EXPECT_EQ(flood.front().path, "/L/Scheduler[@ID=\"1\"]/Manual/Global/Scheduling/DynamicScheduling/Duration[1]/RunFor");
+  EXPECT_EQ(flood[98].path, "/L/Scheduler[@ID=\"1\"]/Manual/Global/Scheduling/DynamicScheduling/Duration[99]/RunFor");
+  EXPECT_EQ(flood.back().message, "51 more warnings not listed");
+  EXPECT_EQ(loaded.runners()[0]->getActionRunners().size(), 150u);
 }

@@ -83,7 +83,9 @@ std::vector<QVXmlNode> QVXmlNode::selectNodes(const std::string& path, HRESULT* 
   return nodes;
 }
 
-std::string QVXmlNode::nodeName() const {
+std::string QVXmlNode::nodeName() const { return std::string(nodeNameView()); }
+
+std::string_view QVXmlNode::nodeNameView() const {
   const QVXmlTree& tree = checkedTree();
   const QVXmlTreeNode& node = tree.nodes[index_];
   switch (node.kind) {
@@ -120,6 +122,80 @@ unsigned long QVXmlNode::line() const { return checkedTree().nodes[index_].line;
 unsigned long QVXmlNode::column() const { return checkedTree().nodes[index_].column; }
 
 QVXmlNode QVXmlNode::firstChild() const { return QVXmlNode(tree_, checkedTree().nodes[index_].firstChild); }
+
+QVXmlNode QVXmlNode::nextSibling() const { return QVXmlNode(tree_, checkedTree().nodes[index_].nextSibling); }
+
+namespace {
+
+bool moveTo(std::uint32_t target, std::uint32_t& index) {
+  if (target == kQVXmlNoNode) return false;
+  index = target;
+  return true;
+}
+
+}  // namespace
+
+bool QVXmlNode::toFirstChild() { return moveTo(checkedTree().nodes[index_].firstChild, index_); }
+
+bool QVXmlNode::toNextSibling() { return moveTo(checkedTree().nodes[index_].nextSibling, index_); }
+
+bool QVXmlNode::toParent() { return moveTo(checkedTree().nodes[index_].parent, index_); }
+
+QVXmlNode QVXmlNode::parent() const { return QVXmlNode(tree_, checkedTree().nodes[index_].parent); }
+
+bool QVXmlNode::isElement() const { return checkedTree().nodes[index_].kind == QVXmlKind::Element; }
+
+bool QVXmlNode::attribute(const std::string& name, std::string& value) const {
+  const QVXmlTree& tree = checkedTree();
+  const QVXmlTreeNode& node = tree.nodes[index_];
+  const std::uint32_t nameId = tree.findName(name);
+  if (node.kind != QVXmlKind::Element || nameId == kQVXmlNoNode) return false;
+  for (std::uint32_t i = 0; i < node.attributeCount; ++i) {
+    const QVXmlTreeAttribute& attribute = tree.attributes[node.firstAttribute + i];
+    if (attribute.name == nameId) {
+      value.assign(tree.valueOf(attribute.valueBegin, attribute.valueEnd));
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// One step of a location path: the node's name (or kind test) and what tells it from its siblings.
+// The siblings are scanned up to the node and on to the next one of the same name, so a step
+// costs the node's position among its siblings, not their number.
+std::string locationStep(const QVXmlNode& node) {
+  const std::string name = node.nodeName();
+  std::string id;
+  if (node.isElement() && node.attribute("ID", id)) return name + "[@ID=\"" + id + "\"]";
+  std::string step = name;
+  if (name == "#comment") step = "comment()";
+  if (name == "#text" || name == "#cdata-section") step = "text()";
+  if (!node.isElement() && name[0] != '#') return "processing-instruction('" + name + "')";
+  QVXmlNode sibling = node.parent();
+  if (!sibling || !sibling.toFirstChild()) return step;
+  std::size_t index = 0;
+  bool passed = false;
+  for (bool more = true; more; more = sibling.toNextSibling()) {
+    if (sibling.nodeNameView() != name) continue;
+    if (passed) return step + "[" + std::to_string(index) + "]";  // a later one of the same name
+    ++index;
+    passed = sibling == node;
+  }
+  return index > 1 ? step + "[" + std::to_string(index) + "]" : step;
+}
+
+}  // namespace
+
+std::string QVXmlNode::locationPath() const {
+  checkedTree();
+  std::vector<std::string> steps;
+  for (QVXmlNode node = *this; node; node = node.parent()) steps.push_back(locationStep(node));
+  std::string path;
+  for (auto step = steps.rbegin(); step != steps.rend(); ++step) path += "/" + *step;
+  return path;
+}
 
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
   const QVXmlTree& tree = checkedTree();

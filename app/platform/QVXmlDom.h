@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct QVXmlTree;
@@ -47,6 +48,9 @@ class QVXmlNode {
   QVXmlNode();
 
   bool isNull() const { return tree_ == nullptr; }
+  // The same node of the same document (two null handles are equal).
+  bool operator==(const QVXmlNode& other) const { return tree_ == other.tree_ && index_ == other.index_; }
+  bool operator!=(const QVXmlNode& other) const { return !(*this == other); }
   explicit operator bool() const { return tree_ != nullptr; }
 
   // The rest throw _com_error(E_POINTER) when called on a null handle.
@@ -73,6 +77,8 @@ class QVXmlNode {
   // An element's qualified name (prefix:local) or a processing instruction's target; "#text",
   // "#cdata-section", "#comment" for the other kinds of node.
   std::string nodeName() const;
+  // The same without a copy: valid as long as a handle of the document lives.
+  std::string_view nodeNameView() const;
 
   // Text content with leading and trailing white space removed: for an element, all of its
   // descendant text and CDATA joined in document order (comments and processing instructions
@@ -85,6 +91,26 @@ class QVXmlNode {
 
   // First child node of any kind, or a null handle.
   QVXmlNode firstChild() const;
+  // The next sibling node of any kind, or a null handle.
+  QVXmlNode nextSibling() const;
+  // Move this handle to its first child, next sibling or parent, without copying it (a walk
+  // that visits many nodes); false, and the handle stays where it is, when there is none.
+  bool toFirstChild();
+  bool toNextSibling();
+  bool toParent();
+  // The parent element, or a null handle for the root element.
+  QVXmlNode parent() const;
+  bool isElement() const;
+
+  // The value of the attribute named `name` (qualified name, exact); false when it has none.
+  bool attribute(const std::string& name, std::string& value) const;
+
+  // Where the node is, for messages: the element names from the root down, each with
+  // [@ID="..."] when the element has an ID attribute, else [n] (from 1) when a sibling has the
+  // same name; a last step comment()[n], text()[n] or processing-instruction('target') for the
+  // other kinds of node. For example /LoadTest/Scheduler[@ID="7"]/Manual/Groups/GroupScheduler[2].
+  // Walks up the parents and along the siblings; meant for messages, not for every node.
+  std::string locationPath() const;
 
   // All child nodes in order.
   std::vector<QVXmlNode> childNodes() const;

@@ -14,22 +14,19 @@
 
 int commandCheck(const CheckOptions& options) {
   const Definition definition = readDefinition(options.definition);
-  auto sink = std::make_shared<CliLogSink>(false, std::string());
-  QVLogger::SetSink(sink);
-  std::string problem;
-  const bool valid = loadDefinition(definition, problem);
+  // The library's log records are kept off the console: its diagnostics say the same, located.
+  QVLogger::SetSink(std::make_shared<CliLogSink>(false, std::string()));
+  const DefinitionVerdict verdict = loadDefinition(definition);
   CQVSchedulerFacade::stop();
   QVLogger::SetSink(nullptr);
-  const DefinitionSummary summary = valid ? summarizeDefinition(definition.text) : DefinitionSummary();
+  const bool refused = verdict.refused(options.strict);
+  const DefinitionSummary summary = refused ? DefinitionSummary() : summarizeDefinition(definition.text);
   if (options.format == Format::Json) {
-    const std::vector<std::string> reasons =
-        valid ? std::vector<std::string>() : refusalReasons(definition, sink->errors(), problem);
-    writeStandard(STDOUT_FILENO, checkJson(definition.name, valid, summary, reasons) + '\n');
-  } else if (valid) {
-    writeStandard(STDOUT_FILENO, "valid: " + definition.name + '\n' + formatSummary(summary));
+    writeStandard(STDOUT_FILENO, checkJson(definition.name, !refused, summary, verdict.diagnostics) + '\n');
   } else {
-    reportRefused(definition, sink->errors(), problem);
+    reportDiagnostics(definition, verdict.diagnostics, options.strict);
+    if (!refused) writeStandard(STDOUT_FILENO, "valid: " + definition.name + '\n' + formatSummary(summary));
   }
   if (anyOutputFailed()) return exitcode::kOutputFailed;
-  return valid ? exitcode::kFinished : exitcode::kRefused;
+  return refused ? exitcode::kRefused : exitcode::kFinished;
 }

@@ -28,11 +28,6 @@ void CliLogSink::mute() {
   fd_ = -1;
 }
 
-std::vector<std::string> CliLogSink::errors() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return errors_;
-}
-
 void CliLogSink::write(const QVLogRecord& record) {
   const std::uint64_t now = QVNowFileTime();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -46,7 +41,6 @@ void CliLogSink::write(const QVLogRecord& record) {
     }
   }
   const bool error = record.kind == QVLogKind::Error;
-  if (error && record.logger == "QVSchedule") errors_.push_back(record.text);
   if (!console_) return;
   if (error) {
     console_->line(now, "log", "ERROR " + record.text);

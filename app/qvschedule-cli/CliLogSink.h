@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class CliLogSink : public QVLogSink {
  public:
@@ -30,7 +29,6 @@ class CliLogSink : public QVLogSink {
   void attach(Console* console);
   // Stops printing and writing, and closes the log file (the console may go away after this).
   void mute();
-  std::vector<std::string> errors() const;
 
   void write(const QVLogRecord& record) override;
 
@@ -41,5 +39,4 @@ class CliLogSink : public QVLogSink {
   std::atomic<std::uint64_t> origin_{0};
   const std::string logPath_;
   int fd_ = -1;  // the log file, -1 when none or after a failure
-  std::vector<std::string> errors_;
 };

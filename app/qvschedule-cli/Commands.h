@@ -21,6 +21,7 @@ struct RunOptions {
   Format format = Format::Text;
   HttpOptions http;  // real HTTP vusers instead of the simulated pools when a URL is given
   ServeOptions serve;  // the live page and control API (--serve)
+  bool strict = false;  // warnings about the definition refuse it
   // For tests: time is a manual clock that lines "advance SECONDS" on standard input move.
   bool virtualClock = false;
 };
@@ -29,14 +30,17 @@ struct PreviewOptions {
   std::string definition;
   std::string svgPath;
   std::string csvPath;
+  std::string jsonPath;  // the timeline, the series and the summary as one JSON document
   PoolOptions pools;
   bool logLines = false;
   Format format = Format::Text;
+  bool strict = false;
 };
 
 struct CheckOptions {
   std::string definition;
   Format format = Format::Text;
+  bool strict = false;
 };
 
 int commandRun(const RunOptions& options);

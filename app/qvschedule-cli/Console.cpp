@@ -48,6 +48,16 @@ void Console::useJsonLines() {
   terminal_ = isatty(STDERR_FILENO) == 1;
 }
 
+void Console::recordJson() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  record_ = true;
+}
+
+std::vector<std::string> Console::recordedJson() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return recorded_;
+}
+
 double Console::seconds(std::uint64_t fileTime) const {
   const std::uint64_t start = origin();
   const std::uint64_t units = fileTime > start ? fileTime - start : 0;
@@ -62,7 +72,7 @@ std::string Console::elapsed(std::uint64_t fileTime) const {
 void Console::line(std::uint64_t at, const std::string& kind, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   writeLocked(elapsed(at) + "  " + pad(kind, 6) + " " + text);
-  if (json_ || tap_) jsonLocked(timelineTextJson(seconds(at), kind, text), nullptr);
+  if (json_ || record_ || tap_) jsonLocked(timelineTextJson(seconds(at), kind, text), nullptr);
 }
 
 void Console::entry(const SimulatedVusers::Entry& e) {
@@ -77,7 +87,7 @@ void Console::entry(const SimulatedVusers::Entry& e) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   std::lock_guard<std::mutex> lock(mutex_);
   writeLocked(elapsed(e.at) + "  " + pad(e.kind, 6) + " " + text);
-  if (json_ || tap_) jsonLocked(timelineEntryJson(seconds(e.at), e), &e);
+  if (json_ || record_ || tap_) jsonLocked(timelineEntryJson(seconds(e.at), e), &e);
 }
 
 void Console::text(const std::string& text) {
@@ -116,5 +126,6 @@ void Console::setTap(Tap tap) {
 
 void Console::jsonLocked(const std::string& object, const TimelineEntry* entry) {
   if (json_) writeStandard(STDOUT_FILENO, object + '\n');
+  if (record_) recorded_.push_back(object);
   if (tap_) tap_(object, entry);
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // "mm:ss.mmm" of a span of file-time units, "h:mm:ss.mmm" from an hour on.
 std::string formatElapsed(std::uint64_t units);
@@ -26,6 +27,9 @@ class Console {
   // Sends the human lines to standard error and one JSON object per timeline line to standard
   // output. Called before the first line.
   void useJsonLines();
+  // Keeps the JSON object of every timeline line from now on (preview --json), whatever the format.
+  void recordJson();
+  std::vector<std::string> recordedJson();
 
   // Times are printed relative to this file time.
   void setOrigin(std::uint64_t origin) { origin_.store(origin, std::memory_order_release); }
@@ -61,6 +65,8 @@ class Console {
   int humanFd_;
   bool terminal_;
   bool json_ = false;
+  bool record_ = false;
+  std::vector<std::string> recorded_;
   std::string progress_;  // the bottom line on a terminal
   Tap tap_;
 };

@@ -1,7 +1,6 @@
 #include "DefinitionFile.h"
 
 #include "BuiltinExample.h"
-#include "DefinitionSummary.h"
 #include "DefinitionText.h"
 #include "Output.h"
 #include "QVSchedule.h"
@@ -9,7 +8,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,16 +30,18 @@ int readAll(int fd, std::string& text) {
 // The bytes of the file (or of standard input for "-"); empty `problem` when read.
 std::string readBytes(const std::string& path, std::string& problem) {
   const bool standardInput = path == "-";
+  const std::string what = standardInput ? "standard input" : "the file";
   const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    problem = "cannot read " + path + ": " + errorText(errno);
+    problem = "cannot read " + what + ": " + errorText(errno);
     return {};
   }
   std::string text;
   struct stat info;
   int error = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : readAll(fd, text);
   if (!standardInput) close(fd);
-  if (error != 0) problem = "cannot read " + path + ": " + errorText(error);
+  if (error != 0) problem = "cannot read " + what + ": " + errorText(error);
+  if (error == 0 && text.empty()) problem = what + " is empty";
   return text;
 }
 
@@ -57,51 +57,77 @@ Definition readDefinition(const std::string& path) {
   }
   definition.name = path == "-" ? "standard input" : path;
   definition.text = readBytes(path, definition.problem);
-  if (definition.problem.empty() && !definitionTextToUtf8(definition.text, definition.problem)) {
-    definition.problem = definition.name + ": " + definition.problem;
-  }
+  if (definition.problem.empty()) definitionTextToUtf8(definition.text, definition.problem);
   return definition;
 }
 
-bool loadDefinition(const Definition& definition, std::string& problem) {
-  if (!definition.problem.empty()) {
-    problem = definition.problem;
-    return false;
+namespace {
+
+QVDefinitionDiagnostic plainError(const std::string& message) {
+  QVDefinitionDiagnostic diagnostic;
+  diagnostic.message = message;
+  return diagnostic;
+}
+
+// A value as printed: control characters escaped, at most 80 characters.
+std::string printable(const std::string& value) {
+  std::string out;
+  for (const char c : value) {
+    if (out.size() >= 80) return out + "...";
+    if (c == '\n') {
+      out += "\\n";
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      out += ' ';
+    } else {
+      out += c;
+    }
   }
-  try {
-    return CQVSchedulerFacade::setXMLString(definition.text.c_str());
-  } catch (const _com_error& error) {
-    problem = std::string("XML services error: ") + error.ErrorMessage();
-  } catch (const std::exception& error) {
-    problem = error.what();
-  } catch (...) {
-    problem = "unknown error";
+  return out;
+}
+
+}  // namespace
+
+bool DefinitionVerdict::hasWarnings() const {
+  for (const QVDefinitionDiagnostic& d : diagnostics) {
+    if (d.severity == QVDefinitionDiagnostic::SEVERITY_WARNING) return true;
   }
   return false;
 }
 
-std::vector<std::string> refusalReasons(const Definition& definition, const std::vector<std::string>& errors,
-                                        const std::string& problem) {
-  std::vector<std::string> reasons = errors;
-  if (!problem.empty()) reasons.push_back(problem);
-  if (!reasons.empty()) return reasons;
-  // The loader says nothing in these cases; the program's own reading of the same text tells which.
-  const DefinitionSummary summary = summarizeDefinition(definition.text);
-  if (!summary.parsed) {
-    reasons.push_back("(no message from the library) not well-formed XML: " + summary.parseError);
-  } else if (!summary.found) {
-    reasons.push_back("(no message from the library) no \"Manual\" for the current scheduler id");
-  } else {
-    reasons.push_back("(no message from the library) no SchedulerType");
+DefinitionVerdict loadDefinition(const Definition& definition) {
+  DefinitionVerdict verdict;
+  if (!definition.problem.empty()) {
+    verdict.diagnostics.push_back(plainError(definition.problem));
+    return verdict;
   }
-  return reasons;
+  try {
+    verdict.loaded = CQVSchedulerFacade::setXMLString(definition.text.c_str());
+    verdict.diagnostics = CQVDefinitionDiagnostics::getLastLoadDiagnostics();
+  } catch (const _com_error& error) {
+    verdict.diagnostics.push_back(plainError(std::string("XML services error: ") + error.ErrorMessage()));
+  } catch (const std::exception& error) {
+    verdict.diagnostics.push_back(plainError(error.what()));
+  }
+  return verdict;
 }
 
-void reportRefused(const Definition& definition, const std::vector<std::string>& errors, const std::string& problem) {
-  if (!definition.problem.empty()) {
-    std::cerr << "qvschedule: " << definition.problem << '\n';
-    return;
+std::string formatDiagnostic(const std::string& file, const QVDefinitionDiagnostic& diagnostic, bool strict) {
+  const bool warning = diagnostic.severity == QVDefinitionDiagnostic::SEVERITY_WARNING;
+  std::string out = file;
+  if (diagnostic.line > 0) out += ":" + std::to_string(diagnostic.line) + ":" + std::to_string(diagnostic.column);
+  out += warning && !strict ? ": warning: " : ": error: ";
+  out += diagnostic.message + (warning && strict ? " [--strict]\n" : "\n");
+  if (!diagnostic.path.empty()) out += "  at:       " + diagnostic.path + "\n";
+  if (!diagnostic.value.empty()) out += "  found:    \"" + printable(diagnostic.value) + "\"\n";
+  if (!diagnostic.expected.empty()) out += "  expected: " + diagnostic.expected + "\n";
+  return out;
+}
+
+void reportDiagnostics(const Definition& definition, const std::vector<QVDefinitionDiagnostic>& diagnostics,
+                       bool strict) {
+  std::string text;
+  for (const QVDefinitionDiagnostic& diagnostic : diagnostics) {
+    text += formatDiagnostic(definition.name, diagnostic, strict);
   }
-  std::cerr << "qvschedule: the scheduler refused the definition " << definition.name << '\n';
-  for (const std::string& reason : refusalReasons(definition, errors, problem)) std::cerr << "  " << reason << '\n';
+  if (!text.empty()) writeStandard(STDERR_FILENO, text);
 }

@@ -4,6 +4,8 @@
 // summary reads.
 #pragma once
 
+#include "QVDefinitionDiagnostics.h"
+
 #include <string>
 #include <vector>
 
@@ -16,13 +18,24 @@ struct Definition {
 
 Definition readDefinition(const std::string& path);
 
-// Loads the text into the scheduler (setXMLString); the verdict is the library's. `problem` gets
-// the reading problem or an exception's text.
-bool loadDefinition(const Definition& definition, std::string& problem);
+// Whether the scheduler loaded a definition, and everything said about it: a reading problem,
+// the library's diagnostics (CQVDefinitionDiagnostics: its warnings, and its error when it
+// refused), an exception's text; the program may add warnings of its own (the vuser pools).
+struct DefinitionVerdict {
+  bool loaded = false;
+  std::vector<QVDefinitionDiagnostic> diagnostics;
 
-// Prints why the scheduler refused the definition on standard error.
-void reportRefused(const Definition& definition, const std::vector<std::string>& errors, const std::string& problem);
-// The reasons as lines: the library's messages and `problem`, or when there is none, what the
-// program's own reading of the text finds (not well-formed, no definition for the current id).
-std::vector<std::string> refusalReasons(const Definition& definition, const std::vector<std::string>& errors,
-                                        const std::string& problem);
+  bool hasWarnings() const;
+  // Refused by the scheduler, or, with --strict, warned about.
+  bool refused(bool strict) const { return !loaded || (strict && hasWarnings()); }
+};
+
+// Loads the text into the scheduler (setXMLString) unless it could not be read.
+DefinitionVerdict loadDefinition(const Definition& definition);
+
+// "FILE:LINE:COL: error: MESSAGE" (or warning; with strict, a warning is an error marked
+// [--strict]), then where ("at:"), what was found and what was expected, one line each when known.
+std::string formatDiagnostic(const std::string& file, const QVDefinitionDiagnostic& diagnostic, bool strict);
+// Prints every diagnostic on standard error.
+void reportDiagnostics(const Definition& definition, const std::vector<QVDefinitionDiagnostic>& diagnostics,
+                       bool strict);

@@ -3,7 +3,6 @@
 #include "QVXmlDom.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -11,8 +10,8 @@ namespace {
 // The node's trimmed text; empty for a missing node.
 std::string textOf(const QVXmlNode& node) { return node ? node.text() : std::string(); }
 
-// Numbers are read as the loader reads them: leading digits, anything after them ignored.
-int numberOf(const QVXmlNode& node) { return std::atoi(node.text().c_str()); }
+// Numbers are read as the loader reads them.
+int numberOf(const QVXmlNode& node) { return CQVDefinitionDiagnostics::readNumber(node.text()); }
 
 // The first node of `path` (a fixed expression, never text of the definition) under `node`.
 QVXmlNode select(const QVXmlNode& node, const char* path) {
@@ -33,13 +32,27 @@ std::string totalWords(const QVXmlNode& action) {
   return total ? std::to_string(numberOf(total)) + " vusers" : std::string("total missing");
 }
 
+// The vusers a starting action starts.
+long long startsOf(const QVXmlNode& node, const std::string& name) {
+  if (name == "RunAll" || name == "RampUpAll") return ActionSummary::kAll;
+  if (name != "Run" && name != "RampUp") return 0;
+  const QVXmlNode total = node.childElement("TotalVusersNumber");
+  return total ? std::max(0, numberOf(total)) : 0;
+}
+
 ActionSummary describeAction(const QVXmlNode& node) {
   ActionSummary action;
   action.name = node.nodeName();
+  action.node = node;
+  action.starts = startsOf(node, action.name);
   const std::string& n = action.name;
-  if (n == "#comment") return {"(comment)", "not an action: the loader refuses it here"};
-  if (n == "#text" || n == "#cdata-section") return {"(text)", "not an action"};
-  if (n == "Run" || n == "Stop") {
+  if (n == "#comment") {
+    action.name = "(comment)";
+    action.detail = "not an action: the loader refuses it here";
+  } else if (n == "#text" || n == "#cdata-section") {
+    action.name = "(text)";
+    action.detail = "not an action";
+  } else if (n == "Run" || n == "Stop") {
     action.detail = totalWords(node) + " at once";
   } else if (n == "RunAll" || n == "StopAll") {
     action.detail = "all vusers at once";
@@ -113,6 +126,45 @@ void describeGroups(const QVXmlNode& body, DefinitionSummary& summary) {
 }
 
 }  // namespace
+
+long long ScheduleSummary::asksFor() const {
+  long long total = 0;
+  for (const ActionSummary& action : actions) {
+    if (action.starts == ActionSummary::kAll) return ActionSummary::kAll;
+    total += action.starts;
+  }
+  return total;
+}
+
+std::vector<QVDefinitionDiagnostic> poolWarnings(const DefinitionSummary& summary,
+                                                 const std::function<long(const std::string&)>& poolSize) {
+  std::vector<QVDefinitionDiagnostic> warnings;
+  for (const ScheduleSummary& schedule : summary.schedules) {
+    const long pool = poolSize(schedule.group);
+    const long long asks = schedule.asksFor();
+    if (asks == ActionSummary::kAll || asks <= pool) continue;
+    long long started = 0;
+    for (const ActionSummary& action : schedule.actions) {
+      started += action.starts;
+      if (started <= pool) continue;
+      const std::string who = schedule.group.empty() ? "the scenario" : "group " + schedule.group;
+      const std::string option =
+          schedule.group.empty() ? "--vusers" : "--vusers or --group-vusers " + schedule.group + "=N";
+      QVDefinitionDiagnostic warning;
+      warning.severity = QVDefinitionDiagnostic::SEVERITY_WARNING;
+      warning.message = who + " asks for " + std::to_string(asks) + " vusers, more than the " + std::to_string(pool) +
+                        " of its pool (" + option + "); the vusers answer that there are no more";
+      warning.path = action.node.locationPath();
+      warning.line = action.node.line();
+      warning.column = action.node.column();
+      warning.value = std::to_string(asks);
+      warning.expected = "at most " + std::to_string(pool) + " vusers started in all, or a larger pool";
+      warnings.push_back(warning);
+      break;
+    }
+  }
+  return warnings;
+}
 
 std::vector<std::string> DefinitionSummary::groupNames() const {
   std::vector<std::string> names;

@@ -4,12 +4,20 @@
 // whether the scheduler accepts the definition is the library's verdict (setXMLString/setXMLFile).
 #pragma once
 
+#include "QVDefinitionDiagnostics.h"
+#include "QVXmlDom.h"
+
+#include <functional>
 #include <string>
 #include <vector>
 
 struct ActionSummary {
+  static constexpr long long kAll = -1;
+
   std::string name;    // element name, or "(comment)" / "(text)" for other nodes
   std::string detail;  // parameters in words
+  long long starts = 0;  // vusers it starts: a number, kAll for all of them, 0 for none
+  QVXmlNode node;        // where it is, for warnings
 };
 
 struct ScheduleSummary {
@@ -19,6 +27,10 @@ struct ScheduleSummary {
   std::string delayAfterInitialization;  // empty when none
   bool untilComplete = false;
   std::vector<ActionSummary> actions;
+
+  // The vusers its actions start in all (a pool gives each vuser one start): the sum of their
+  // numbers, ActionSummary::kAll when one of them starts all.
+  long long asksFor() const;
 };
 
 struct DefinitionSummary {
@@ -35,5 +47,11 @@ struct DefinitionSummary {
 };
 
 DefinitionSummary summarizeDefinition(const std::string& xml);
+
+// A warning for every schedule whose actions ask for more vusers than its pool has, at the
+// action that goes past the pool. `poolSize` answers the vusers of a group's pool (the empty name
+// for the scenario's).
+std::vector<QVDefinitionDiagnostic> poolWarnings(const DefinitionSummary& summary,
+                                                 const std::function<long(const std::string&)>& poolSize);
 // The one-screen text printed by "qvschedule check".
 std::string formatSummary(const DefinitionSummary& summary);

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "QVClock.h"
+
 #include <cstdlib>
 
 namespace {
@@ -56,8 +58,18 @@ std::string timelineTextJson(double seconds, const std::string& kind, const std:
 }
 
 std::string checkJson(const std::string& definition, bool valid, const DefinitionSummary& summary,
-                      const std::vector<std::string>& diagnostics) {
-  json result = {{"definition", definition}, {"valid", valid}, {"summary", nullptr}, {"diagnostics", diagnostics}};
+                      const std::vector<QVDefinitionDiagnostic>& diagnostics) {
+  json list = json::array();
+  for (const QVDefinitionDiagnostic& d : diagnostics) {
+    list.push_back({{"severity", d.severity == QVDefinitionDiagnostic::SEVERITY_WARNING ? "warning" : "error"},
+                    {"message", d.message},
+                    {"path", d.path},
+                    {"line", d.line},
+                    {"column", d.column},
+                    {"value", d.value},
+                    {"expected", d.expected}});
+  }
+  json result = {{"definition", definition}, {"valid", valid}, {"summary", nullptr}, {"diagnostics", list}};
   if (valid) {
     json schedules = json::array();
     for (const ScheduleSummary& schedule : summary.schedules) schedules.push_back(scheduleJson(schedule));
@@ -66,5 +78,40 @@ std::string checkJson(const std::string& definition, bool valid, const Definitio
                          {"init_all_before_start", summary.initAllBeforeStart},
                          {"schedules", schedules}};
   }
+  return dump(result);
+}
+
+std::string previewJson(const std::string& definition, const std::string& end,
+                        const std::vector<std::string>& timeline, const ChartData& chart, const LoadSummary& summary) {
+  const auto seconds = [](std::uint64_t units) {
+    return static_cast<double>(units / QV_FILE_TIME_UNITS_PER_MILLISECOND) / 1000.0;
+  };
+  json lines = json::array();
+  for (const std::string& line : timeline) lines.push_back(json::parse(line));
+  json series = json::array();
+  for (const SimulatedVusers::Sample& change : chartChanges(chart)) {
+    series.push_back({{"time_s", seconds(change.at > chart.origin ? change.at - chart.origin : 0)},
+                      {"group", change.group},
+                      {"running", change.running},
+                      {"initialized", change.initialized}});
+  }
+  json groups = json::array();
+  for (const GroupLoad& group : summary.groups) {
+    groups.push_back({{"name", group.name},
+                      {"peak_running", group.peakRunning},
+                      {"asks_for", group.asksFor == ActionSummary::kAll ? json("all") : json(group.asksFor)},
+                      {"pool", group.pool}});
+  }
+  const json result = {
+      {"definition", definition},
+      {"end", end},
+      {"timeline", lines},
+      {"series", series},
+      {"summary",
+       {{"duration_s", seconds(summary.duration)},
+        {"scheduler_finished_s", summary.finished ? json(seconds(summary.schedulerFinished)) : json()},
+        {"peak_running", summary.peakRunning},
+        {"peak_running_at_s", seconds(summary.peakAt)},
+        {"groups", groups}}}};
   return dump(result);
 }

@@ -3,6 +3,7 @@
 #include "Chart.h"
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "JsonOutput.h"
 #include "Output.h"
 #include "Progress.h"
 #include "Session.h"
@@ -58,8 +59,13 @@ std::uint64_t reportEnd(Session& session, PreviewEnd how, std::uint64_t origin, 
   switch (how) {
     case PreviewEnd::Finished: {
       const std::uint64_t end = host.finishedAt();
-      console.line(end, "note", "scheduler finished after " + console.elapsed(end) + "; vusers: " + poolSummary(host));
-      return end;
+      const std::uint64_t done = std::max(end, host.doneAt());
+      console.line(done, "note",
+                   "scheduler finished after " + console.elapsed(end) +
+                       (done > end ? ", the last vusers running until complete completed after " + console.elapsed(done)
+                                   : std::string()) +
+                       "; vusers: " + poolSummary(host));
+      return done;
     }
     case PreviewEnd::Idle: {
       std::uint64_t last = origin;
@@ -74,6 +80,35 @@ std::uint64_t reportEnd(Session& session, PreviewEnd how, std::uint64_t origin, 
       return now;
   }
   return now;
+}
+
+const char* endWord(PreviewEnd how) {
+  switch (how) {
+    case PreviewEnd::Finished:
+      return "finished";
+    case PreviewEnd::Idle:
+      return "idle";
+    case PreviewEnd::Limit:
+      return "limit";
+  }
+  return "";
+}
+
+// Each pool's group with what its schedule asks for and the size of its pool.
+std::vector<GroupLoad> groupLoads(const Session& session) {
+  std::vector<GroupLoad> groups;
+  for (const std::string& pool : session.host->poolNames()) {
+    GroupLoad group;
+    group.name = pool;
+    group.pool = session.host->counts(pool).total;
+    for (const ScheduleSummary& schedule : session.summary.schedules) {
+      if (schedule.group == pool || (schedule.group.empty() && pool == SimulatedVusers::kScenarioPool)) {
+        group.asksFor = schedule.asksFor();
+      }
+    }
+    groups.push_back(group);
+  }
+  return groups;
 }
 
 // Writes one output file, when asked for; a failure is reported (Output.h).
@@ -96,6 +131,8 @@ int commandPreview(const PreviewOptions& options) {
 
   Session session;
   if (options.format == Format::Json) session.console.useJsonLines();
+  if (!options.jsonPath.empty()) session.console.recordJson();
+  session.strict = options.strict;
   if (!session.open(definition, settings, options.logLines, std::string())) {
     session.close();
     return anyOutputFailed() ? exitcode::kOutputFailed : exitcode::kRefused;
@@ -119,10 +156,17 @@ int commandPreview(const PreviewOptions& options) {
   chart.samples = host.samples();
   chart.origin = origin;
   chart.end = std::max(end, origin + QV_FILE_TIME_UNITS_PER_SECOND);
+  const LoadSummary load =
+      summarizeLoad(chart, how == PreviewEnd::Finished ? host.finishedAt() : 0, groupLoads(session));
+  session.console.text(formatLoadSummary(load));
+  const std::vector<std::string> timeline = session.console.recordedJson();
   session.close();
 
   writeOutput(session.console, options.svgPath, "chart", [&](std::ostream& out) { writeChartSvg(out, chart); });
   writeOutput(session.console, options.csvPath, "series", [&](std::ostream& out) { writeChartCsv(out, chart); });
+  writeOutput(session.console, options.jsonPath, "preview", [&](std::ostream& out) {
+    out << previewJson(definition.name, endWord(how), timeline, chart, load) << '\n';
+  });
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   return how == PreviewEnd::Limit ? exitcode::kPreviewLimit : exitcode::kFinished;
 }

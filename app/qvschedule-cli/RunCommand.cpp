@@ -265,6 +265,7 @@ int commandRun(const RunOptions& options) {
 
   Session session;
   if (options.format == Format::Json) session.console.useJsonLines();
+  session.strict = options.strict;
   const bool opened = httpRun ? session.open(definition, httpRun->hostMaker(session), options.logLines, options.logPath)
                               : session.open(definition, settings, options.logLines, options.logPath);
   if (!opened) {

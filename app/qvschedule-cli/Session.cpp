@@ -44,11 +44,15 @@ bool Session::open(const Definition& definition, const HostMaker& makeHost, bool
   vusers = makeHost(summary, [this](const TimelineEntry& entry) { console.entry(entry); });
   CQVSchedulerFacade::setVusersServices(vusers.get());
 
-  std::string problem;
-  if (!loadDefinition(definition, problem)) {
-    reportRefused(definition, sink->errors(), problem);
-    return false;
+  DefinitionVerdict verdict = loadDefinition(definition);
+  if (verdict.loaded) {
+    const auto poolSize = [this](const std::string& group) {
+      return vusers->counts(group.empty() ? SimulatedVusers::kScenarioPool : group).total;
+    };
+    for (QVDefinitionDiagnostic& warning : poolWarnings(summary, poolSize)) verdict.diagnostics.push_back(warning);
   }
+  reportDiagnostics(definition, verdict.diagnostics, strict);
+  if (verdict.refused(strict)) return false;
   sink->attach(&console);
   return true;
 }

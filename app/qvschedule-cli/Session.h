@@ -19,12 +19,14 @@ struct Session {
   DefinitionSummary summary;
   std::unique_ptr<VusersHost> vusers;  // the vusers handed to the scheduler
   SimulatedVusers* host = nullptr;     // the same when they are the simulated pools, else null
+  bool strict = false;                 // set before open(): warnings about the definition refuse it
 
   // Makes the vusers from the reading of the definition; they report to the listener.
   using HostMaker = std::function<std::unique_ptr<VusersHost>(const DefinitionSummary&, VusersHost::Listener)>;
 
   // Answers false (the reason printed) when the log file cannot be opened (anyOutputFailed() then
-  // tells) or the scheduler refuses the definition.
+  // tells) or the scheduler refuses the definition (or, when strict, warns about it). Prints the
+  // warnings about the definition, the pools' included, on standard error.
   bool open(const Definition& definition, const SimulatedVusers::Settings& settings, bool showLibraryLines,
             const std::string& logPath);
   bool open(const Definition& definition, const HostMaker& makeHost, bool showLibraryLines,

@@ -124,8 +124,9 @@ void SimulatedVusers::reportLocked(Entry entry, const std::string& poolName, con
 }
 
 void SimulatedVusers::scheduleLocked(std::uint64_t due, Task task, const std::string& pool, std::uint64_t batchId) {
-  if (stopping_ || isFinished()) return;
+  if (stopping_ || isFinished() || (schedulerFinished_ && task != Task::Complete)) return;
   pending_.push_back(Pending{due, nextSeq_++, task, pool, batchId});
+  if (task == Task::Complete) ++pendingCompletions_;
   rearmLocked();
 }
 
@@ -245,17 +246,29 @@ void SimulatedVusers::notification(const std::string& name, const char* call) {
 }
 
 void SimulatedVusers::onSchedulerFinished() {
+  bool done = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::uint64_t now = QVNowFileTime();
     finishedAt_.store(now, std::memory_order_release);
-    finished_.store(true, std::memory_order_release);
-    pending_.clear();
-    timer_.cancel();
+    schedulerFinished_ = true;
+    // Only the vusers running until complete go on; no event is raised any more.
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [](const Pending& p) { return p.task != Task::Complete; }),
+                   pending_.end());
+    rearmLocked();
     for (const std::string& name : order_) sampleLocked(name, pools_.at(name), now);
     reportCallLocked(now, "onSchedulerFinished", "-", "-", "", byGroup_ ? "-" : kScenarioPool, nullptr);
+    done = checkDoneLocked(now);
   }
-  finishedEvent_.set();
+  if (done) finishedEvent_.set();
+}
+
+bool SimulatedVusers::checkDoneLocked(std::uint64_t now) {
+  if (!schedulerFinished_ || pendingCompletions_ > 0 || isFinished()) return false;
+  doneAt_.store(now, std::memory_order_release);
+  finished_.store(true, std::memory_order_release);
+  return true;
 }
 
 void SimulatedVusers::onSchedulerPaused() { notification(byGroup_ ? "-" : kScenarioPool, "onSchedulerPaused"); }
@@ -313,6 +326,26 @@ int SimulatedVusers::canStartGroupDuration(const std::string& groupName) {
 
 // ---- the helper thread ----
 
+void SimulatedVusers::completeLocked(const Pending& pending, Pool& pool, std::uint64_t now) {
+  --pendingCompletions_;
+  const auto batch =
+      std::find_if(pool.batches.begin(), pool.batches.end(), [&](const Batch& b) { return b.id == pending.batchId; });
+  if (batch == pool.batches.end()) return;  // stopped before it could complete
+  const long n = batch->remaining;
+  pool.batches.erase(batch);
+  pool.counts.running -= n;
+  pool.counts.done += n;
+  sampleLocked(pending.pool, pool, now);
+  Entry entry;
+  entry.at = now;
+  entry.kind = "vusers";
+  entry.what = "completed";
+  entry.count = std::to_string(n);
+  entry.status = "-";
+  reportLocked(entry, pending.pool, &pool);
+  checkGroupFinishedLocked(pending.pool, pool);
+}
+
 void SimulatedVusers::threadBody() {
   for (;;) {
     QVWaitForAny({&wake_, &timer_});
@@ -333,31 +366,19 @@ void SimulatedVusers::threadBody() {
 
 void SimulatedVusers::serve(const Pending& pending) {
   std::unique_ptr<CQVEventDef> event;
+  bool done = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_ || isFinished()) return;
+    if (stopping_ || isFinished() || (schedulerFinished_ && pending.task != Task::Complete)) return;
     const std::uint64_t now = QVNowFileTime();
     Pool& pool = poolLocked(pending.pool);
     Entry entry;
     entry.at = now;
     switch (pending.task) {
-      case Task::Complete: {
-        const auto batch = std::find_if(pool.batches.begin(), pool.batches.end(),
-                                        [&](const Batch& b) { return b.id == pending.batchId; });
-        if (batch == pool.batches.end()) return;  // stopped before it could complete
-        const long n = batch->remaining;
-        pool.batches.erase(batch);
-        pool.counts.running -= n;
-        pool.counts.done += n;
-        sampleLocked(pending.pool, pool, now);
-        entry.kind = "vusers";
-        entry.what = "completed";
-        entry.count = std::to_string(n);
-        entry.status = "-";
-        reportLocked(entry, pending.pool, &pool);
-        checkGroupFinishedLocked(pending.pool, pool);
-        return;
-      }
+      case Task::Complete:
+        completeLocked(pending, pool, now);
+        done = checkDoneLocked(now);
+        break;
       case Task::RaiseScenarioInit:
         event = std::make_unique<CQVScenarioAllVusersInitEventDef>();
         entry.what = "scenarioAllVusersInit";
@@ -371,11 +392,14 @@ void SimulatedVusers::serve(const Pending& pending) {
         entry.what = "groupFinishedRunning";
         break;
     }
-    entry.kind = "event";
-    entry.count = "-";
-    entry.status = "raised";
-    reportLocked(entry, pending.task == Task::RaiseScenarioInit && byGroup_ ? std::string("-") : pending.pool, nullptr);
+    if (event) {
+      entry.kind = "event";
+      entry.count = "-";
+      entry.status = "raised";
+      reportLocked(entry, pending.task == Task::RaiseScenarioInit && byGroup_ ? std::string("-") : pending.pool, nullptr);
+    }
   }
+  if (done) finishedEvent_.set();
   // Raised without any lock of ours: the scheduler reacts on this thread and calls back in.
-  CQVEventsManager::instance()->notifyOnEvent(*event);
+  if (event) CQVEventsManager::instance()->notifyOnEvent(*event);
 }

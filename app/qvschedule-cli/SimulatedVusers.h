@@ -16,7 +16,9 @@
 //   start (a stop call ends them earlier).
 // - "Group finished running" is raised for a group as soon as the scheduler has reported the
 //   group's schedule finished (onGroupFinished) and none of the group's vusers is running.
-// - Once the scheduler has reported the whole schedule finished, nothing more is simulated.
+// - Once the scheduler has reported the whole schedule finished, only the vusers running until
+//   they complete are still simulated: they complete on time, and the run is over (isFinished)
+//   when the last of them has. No event is raised any more.
 //
 // Threads: the scheduler calls in on its own threads; the pending completions and host events are
 // served by one QVThread that waits on a QVWaitableTimer, so a manual clock sees and serves them.
@@ -72,6 +74,9 @@ class SimulatedVusers : public VusersHost {
 
   bool isFinished() const override { return finished_.load(std::memory_order_acquire); }
   std::uint64_t finishedAt() const override { return finishedAt_.load(std::memory_order_acquire); }
+  // File time at which the run was over: the scheduler's finish, or the completion of the last
+  // vuser running until complete after it.
+  std::uint64_t doneAt() const { return doneAt_.load(std::memory_order_acquire); }
   // Set once when the scheduler reports the schedule finished.
   QVEvent& finishedEvent() override { return finishedEvent_; }
 
@@ -145,6 +150,10 @@ class SimulatedVusers : public VusersHost {
   void scheduleLocked(std::uint64_t due, Task task, const std::string& pool, std::uint64_t batchId = 0);
   void rearmLocked();
   void checkGroupFinishedLocked(const std::string& name, Pool& pool);
+  // After the scheduler's finish: the run is over once no completion is pending. True when it is.
+  bool checkDoneLocked(std::uint64_t now);
+  // Serves a Complete task: the batch's vusers still running complete.
+  void completeLocked(const Pending& pending, Pool& pool, std::uint64_t now);
   void threadBody();
   void serve(const Pending& pending);
 
@@ -159,9 +168,12 @@ class SimulatedVusers : public VusersHost {
   std::vector<Pending> pending_;
   std::uint64_t nextSeq_ = 0;
   bool stopping_ = false;
+  bool schedulerFinished_ = false;
+  std::size_t pendingCompletions_ = 0;  // Complete tasks scheduled and not yet served
 
   std::atomic<bool> finished_{false};
   std::atomic<std::uint64_t> finishedAt_{0};
+  std::atomic<std::uint64_t> doneAt_{0};
   QVEvent finishedEvent_;
   QVEvent wake_;
   QVWaitableTimer timer_;

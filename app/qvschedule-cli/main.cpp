@@ -50,7 +50,15 @@ Simulated vusers (run and preview). Each vuser group has a pool of vusers (--vus
   group finished       "group finished running" is raised as soon as the scheduler has
                        finished the group's schedule and none of its vusers is running
                        (a group that starts after another waits for that event)
-Once the scheduler reports the schedule finished, the simulation stops.
+Once the scheduler reports the schedule finished, only vusers running until complete are still
+simulated, until they complete.
+
+Problems with a definition are printed as FILE:LINE:COL: error: MESSAGE (the library's message),
+then the element's path, the value found and what was expected. Warnings (warning: ...) name what
+the reader had to guess: numbers with text after them or out of range, values it replaces,
+elements it does not read (with a near name), repeated group names, empty schedules, groups that
+can never start, and (run, preview) groups that ask for more vusers than their pool has. They do
+not refuse the definition unless --strict is given.
 
 Keys while running: p pause, r resume, s stop, Ctrl-C stop (SIGTERM too; a second one ends the
 program at once). When standard input is not a terminal, lines "p", "r" and "s" are read from it.
@@ -65,6 +73,7 @@ notes and log lines) and the human lines go to standard error.
 )";
 
 const char* const kCommands = "run, preview, check, version";
+const char* const kStrictHelp = "refuse the definition (exit 1) when there is any warning about it";
 
 const std::map<std::string, Format> kNdjson = {{"text", Format::Text}, {"ndjson", Format::Json}};
 const std::map<std::string, Format> kJson = {{"text", Format::Text}, {"json", Format::Json}};
@@ -90,6 +99,7 @@ CLI::App* addRun(CLI::App& app, RunOptions& run) {
       ->transform(CLI::CheckedTransformer(kNdjson));
   addHttpOptions(command, run.http);
   addServeOptions(command, run.serve);
+  command->add_flag("--strict", run.strict, kStrictHelp);
   return command;
 }
 
@@ -98,10 +108,12 @@ CLI::App* addPreview(CLI::App& app, PreviewOptions& preview) {
   command->add_option("definition", preview.definition, "definition file DEF.xml, - for standard input");
   command->add_option("--svg", preview.svgPath, "write a chart of running and initialized vusers to FILE");
   command->add_option("--csv", preview.csvPath, "write the chart's series to FILE");
+  command->add_option("--json", preview.jsonPath, "write the timeline, the series and the summary to FILE as JSON");
   addPoolOptions(command, preview.pools);
   command->add_flag("--log-lines,--library-lines", preview.logLines, "also print the library's test-log lines");
   command->add_option("--format", preview.format, "text, or ndjson: one JSON object per timeline line")
       ->transform(CLI::CheckedTransformer(kNdjson));
+  command->add_flag("--strict", preview.strict, kStrictHelp);
   return command;
 }
 
@@ -110,6 +122,7 @@ CLI::App* addCheck(CLI::App& app, CheckOptions& check) {
   command->add_option("definition", check.definition, "definition file DEF.xml, - for standard input");
   command->add_option("--format", check.format, "text, or json: the verdict, the summary and the diagnostics")
       ->transform(CLI::CheckedTransformer(kJson));
+  command->add_flag("--strict", check.strict, kStrictHelp);
   return command;
 }
 

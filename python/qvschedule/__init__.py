@@ -98,10 +98,14 @@ class Stage:
 
 @dataclasses.dataclass(frozen=True)
 class Diagnostic:
-    """One reason why a definition was refused.
+    """Something the scheduler found wrong (``severity`` "error": why it refused the definition)
+    or doubtful ("warning": what it had to guess; the definition loads as without it).
 
-    ``message`` is the library's message. ``path`` (the element), ``line``, ``column`` and
-    ``value`` locate it in the definition; they are None while the library does not report them.
+    ``message`` is the library's text: for an error, the message it logged, or its own description
+    where it logs none (a document that does not parse gets the parser's). ``path`` is the element
+    (``/LoadTest/Scheduler[@ID="1"]/Manual/...``), ``line`` and ``column`` where it is in the text
+    (counted from 1), ``value`` the text found there and ``expected`` what the format expects; each
+    is None when unknown.
     """
 
     message: str
@@ -109,20 +113,35 @@ class Diagnostic:
     line: Optional[int] = None
     column: Optional[int] = None
     value: Optional[str] = None
+    expected: Optional[str] = None
+    severity: str = "error"
+
+    def __str__(self) -> str:
+        where = f"{self.line}:{self.column}: " if self.line else ""
+        return f"{where}{self.severity}: {self.message}"
+
+
+def _diagnostics(records) -> tuple:
+    def located(severity, message, path, line, column, value, expected):
+        return Diagnostic(message, path or None, line or None, column or None, value or None, expected or None,
+                          severity)
+    return tuple(located(*record) for record in records)
 
 
 class DefinitionError(ValueError):
     """The scheduler refused a definition. ``messages`` are the library's error messages of the
-    load, ``diagnostics`` the same as :class:`Diagnostic` records."""
+    load, ``error`` the located :class:`Diagnostic` of the refusal and ``diagnostics`` every
+    diagnostic of the load (its warnings, then the error)."""
 
-    def __init__(self, messages: Sequence[str]):
+    def __init__(self, messages: Sequence[str], diagnostics: Sequence[Diagnostic] = ()):
         self.messages = tuple(messages)
-        self.diagnostics = tuple(Diagnostic(message) for message in self.messages)
-        super().__init__("\n".join(self.messages) or _REFUSED_WITHOUT_MESSAGE)
-
-
-_REFUSED_WITHOUT_MESSAGE = ("the scheduler refused the definition without a message (not well-formed XML, "
-                            "no Manual for the current scheduler id, or no SchedulerType)")
+        self.diagnostics = tuple(diagnostics)
+        errors = [d for d in self.diagnostics if d.severity == "error"]
+        self.error = errors[-1] if errors else None
+        text = "\n".join(self.messages)
+        if not text:
+            text = str(self.error) if self.error else "the scheduler refused the definition"
+        super().__init__(text)
 
 
 def _not_supported(operation: str) -> Status:
@@ -244,9 +263,15 @@ class Scheduler:
 
     @staticmethod
     def _load(argument: bytes, is_file: bool) -> None:
-        accepted, messages = _core.load(argument, is_file)
+        accepted, messages, diagnostics = _core.load(argument, is_file)
         if not accepted:
-            raise DefinitionError(messages)
+            raise DefinitionError(messages, _diagnostics(diagnostics))
+
+    @staticmethod
+    def diagnostics() -> tuple:
+        """The :class:`Diagnostic` records of the last load (its warnings, then, when it was
+        refused, the error); empty before the first load."""
+        return _diagnostics(_core.last_diagnostics())
 
     def start(self) -> None:
         _core.start()

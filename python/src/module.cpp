@@ -14,6 +14,7 @@
 #include "PythonLogSink.h"
 
 #include "QVClock.h"
+#include "QVDefinitionDiagnostics.h"
 #include "QVEventsManager.h"
 #include "QVHostEventDefs.h"
 #include "QVLogger.h"
@@ -82,9 +83,23 @@ void setHost(py::object host) {
   }
 }
 
-// (accepted, error messages the library wrote during the load). The messages of a refused load
-// are its error and are not logged; those of an accepted one are logged once it is done. An error
-// of the XML services, which the library lets through, is one more message of a refused load.
+// The diagnostics of the last load, each (severity, message, path, line, column, value, expected)
+// with 0 for an unknown line or column.
+py::list lastDiagnostics() {
+  const std::vector<QVDefinitionDiagnostic> diagnostics = withoutGil(CQVDefinitionDiagnostics::getLastLoadDiagnostics);
+  py::list out;
+  for (const QVDefinitionDiagnostic& d : diagnostics) {
+    out.append(py::make_tuple(d.severity == QVDefinitionDiagnostic::SEVERITY_WARNING ? "warning" : "error",
+                              pythonText(d.message), pythonText(d.path), d.line, d.column, pythonText(d.value),
+                              pythonText(d.expected)));
+  }
+  return out;
+}
+
+// (accepted, error messages the library wrote during the load, diagnostics of the load). The
+// messages of a refused load are its error and are not logged; those of an accepted one are
+// logged once it is done. An error of the XML services, which the library lets through, is one
+// more message of a refused load.
 py::tuple load(const std::string& argument, bool isFile) {
   std::vector<QVLogRecord> records;
   bool accepted = false;
@@ -107,7 +122,7 @@ py::tuple load(const std::string& argument, bool isFile) {
     }
   }
   if (!problem.empty()) messages.append(pythonText(problem));
-  return py::make_tuple(accepted, messages);
+  return py::make_tuple(accepted, messages, lastDiagnostics());
 }
 
 // (current stage, next stage, seconds to next, vusers in next batch, has next), or None.
@@ -193,6 +208,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("shutdown", &shutdown);
   m.def("set_host", &setHost);
   m.def("load", &load);
+  m.def("last_diagnostics", &lastDiagnostics);
   m.def("start", [] { return withoutGil(CQVSchedulerFacade::start); });
   m.def("stop", [] { return withoutGil(CQVSchedulerFacade::stop); });
   m.def("pause", [] { return withoutGil(CQVSchedulerFacade::pause); });

@@ -73,21 +73,36 @@ def test_group_chain_with_group_finished_raised_from_another_thread(scheduler, c
                           "15s stop_all_group_vusers g2", "15s on_group_finished g2", "15s on_scheduler_finished"]
 
 
-@pytest.mark.parametrize("definition, messages", [
-    (scenario_xml(("Run", 2), "Jump"), ("Unknown action runner name: Jump",)),
+@pytest.mark.parametrize("definition, messages, error", [
+    (scenario_xml(("Run", 2), "Jump"), ("Unknown action runner name: Jump",),
+     ("Unknown action runner name: Jump", "/DynamicScheduling/Jump", "Jump")),
     (groups_xml([("g1", "g9", ["RunAll"])]),
-     ("Error occured while parsing scheduler's XML - group scheduler g1 starts after non existing group g9",)),
-    ("<T><unclosed></T>", ()),
-])
-def test_refused_definition_raises_with_the_library_messages(scheduler, caplog, definition, messages):
+     ("Error occured while parsing scheduler's XML - group scheduler g1 starts after non existing group g9",),
+     ("Error occured while parsing scheduler's XML - group scheduler g1 starts after non existing group g9",
+      "/GroupScheduler/StartupMode/StartAfterGroup", "g9")),
+    ("<T><unclosed></T>", (), ("mismatched tag", None, None)),
+], ids=["unknown action", "missing group", "not XML"])
+def test_refused_definition_raises_with_the_library_messages(scheduler, caplog, definition, messages, error):
     scheduler.load_file(TYPICAL_ROAD)
     with pytest.raises(DefinitionError) as refused:
         scheduler.load_string(definition)
     assert refused.value.messages == messages
     assert not [r for r in caplog.records if r.levelno >= logging.ERROR], "raised, not logged as well"
-    assert [d.message for d in refused.value.diagnostics] == list(messages)
-    assert str(refused.value).startswith(messages[0] if messages else "the scheduler refused the definition")
+    message, path_end, value = error
+    located = refused.value.error
+    assert (located.severity, located.message, located.value) == ("error", message, value)
+    assert located.path is None if path_end is None else located.path.endswith(path_end), located.path
+    assert located.line == 1 and located.column > 1, located
+    assert refused.value.diagnostics == (located,) == scheduler.diagnostics()
+    assert str(refused.value) == (messages[0] if messages else f"1:{located.column}: error: mismatched tag")
     assert scheduler.run_time() is None, "the previous schedule is gone"
+
+
+def test_accepted_definition_keeps_its_warnings(scheduler):
+    scheduler.load_string(scenario_xml(("Run", 2), ("Duration", "5m"), "StopAll"))
+    (warning,) = scheduler.diagnostics()
+    assert (warning.severity, warning.value, warning.path.endswith("/Duration/RunFor")) == ("warning", "5m", True)
+    assert "read as 5" in warning.message
 
 
 def test_unreadable_definition_file_names_the_file(scheduler, tmp_path):

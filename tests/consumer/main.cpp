@@ -20,9 +20,13 @@ int main() {
   if (!CQVSchedulerFacade::setXMLString(
           "<T><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID='1'><Manual>"
           "<SchedulerType>Global</SchedulerType><Global><Scheduling><DynamicScheduling><Run><TotalVusersNumber>5"
-          "</TotalVusersNumber></Run><StopAll/></DynamicScheduling></Scheduling></Global></Manual></Scheduler></T>") ||
-      !CQVSchedulerFacade::start())
+          "</TotalVusersNumber></Run><StopAll/></DynamicScheduling></Scheduling></Global></Manual></Scheduler></T>")) {
+    QVDefinitionDiagnostic error;  // why, and where
+    if (CQVDefinitionDiagnostics::getLastLoadError(error))
+      std::fprintf(stderr, "%lu:%lu: %s\n", error.line, error.column, error.message.c_str());
     return 1;
+  }
+  if (!CQVSchedulerFacade::start()) return 1;
   std::unique_lock<std::mutex> lock(vusers.m);
   const bool finished = vusers.cv.wait_for(lock, std::chrono::seconds(10), [] { return vusers.done; });
   lock.unlock();

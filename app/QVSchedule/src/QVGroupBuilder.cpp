@@ -1,11 +1,31 @@
 #include "QVGroupBuilder.h"
 
+#include "QVDefinitionReport.h"
+#include "QVDefinitionVocabulary.h"
 #include "QVHostEventDefs.h"
 #include "QVInitAllVusersActionRunner.h"
 #include "QVRunDurationActionRunner.h"
 #include "QVScheduleLog.h"
 
 QV_SOURCE_FILE("QVGroupBuilder.cpp");
+
+namespace {
+
+std::string groupName(const QVXmlNode& groupSchedulerNode) {
+  const QVXmlNode name = groupSchedulerNode.childElement("GroupName");
+  return name ? name.text() : std::string("(unnamed)");
+}
+
+// The names of the child elements of `node`, for a message: "A, B".
+std::string childNames(const QVXmlNode& node) {
+  std::string names;
+  for (QVXmlNode child = node.firstChild(); child; child = child.nextSibling()) {
+    if (child.isElement()) names += (names.empty() ? "" : ", ") + child.nodeName();
+  }
+  return names;
+}
+
+}  // namespace
 
 CQVGroupBuilder::CQVGroupBuilder(CQVScheduleServices* services, CQVContext* context)
     : CQVSchedBaseBuilder(services, context) {}
@@ -22,6 +42,9 @@ bool CQVGroupBuilder::buildPreSchedulingData(CQVSchedulerRunner& runner, const Q
   QV_TRACE_SCOPE("CQVGroupBuilder::buildPreSchedulingData");
   QVXmlNode scheduling;
   if (!QVSelectDefinitionNode(groupSchedulerNode, "Scheduling", scheduling)) {
+    QVDefinitionError(groupSchedulerNode, "the GroupScheduler of group " + groupName(groupSchedulerNode) +
+                                              " has no Scheduling",
+                      "", QVExpectedChild(groupSchedulerNode, {"Scheduling"}));
     return false;
   }
   auto* groupRunner = dynamic_cast<CQVGroupRunner*>(&runner);
@@ -61,14 +84,18 @@ bool CQVGroupBuilder::buildStartCondition(const QVXmlNode& groupSchedulerNode, C
       return buildStartAfterGroup(mode, runner);
     }
   }
-  QVScheduleLog().logErrorFormatted("Error occured while parsing scheduler's XML - Missing startup mode", __LINE__,
-                                    qvSourceFile);
+  const char* const missingMode = "Error occured while parsing scheduler's XML - Missing startup mode";
+  QVScheduleLog().logErrorFormatted(missingMode, __LINE__, qvSourceFile);
+  const QVXmlNode at = startupMode ? startupMode : groupSchedulerNode;
+  QVDefinitionError(at, missingMode, childNames(at),
+                    QVExpectedChild(at, {"StartAtScenarioBegining", "StartIntervalAfterScenarioBeginning",
+                                         "StartAfterGroup"}));
   return false;
 }
 
 bool CQVGroupBuilder::buildStartIntervalAfterScenarioBeginning(const QVXmlNode& intervalNode, CQVGroupRunner& runner) {
   QV_TRACE_SCOPE("CQVGroupBuilder::buildStartIntervalAfterScenarioBeginning");
-  const int seconds = QVReadDefinitionNumber(intervalNode.text());
+  const int seconds = QVReadNumberElement(intervalNode, QVNumberUse::Wait);
   if (seconds <= 0) {
     return true;
   }

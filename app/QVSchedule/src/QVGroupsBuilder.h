@@ -2,7 +2,7 @@
 // references of all groups together (every referenced group exists, no chain of references
 // comes back to itself), then builds one group runner per "GroupScheduler", in document order,
 // and hands each one to the root runner. The first group that fails to build ends the load; the
-// groups attached before it stay.
+// groups attached before it stay. Once all are built, warns about groups that can never start.
 #pragma once
 
 #include "QVLoadTestSchedulerRunner.h"
@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class CQVScheduleServices;
 
@@ -39,5 +40,22 @@ class CQVGroupsBuilder {
                      GroupsReferences::iterator position);
 
  private:
+  // What a built group tells about its start, for the groups that can never start.
+  struct BuiltGroup {
+    std::string name;
+    std::string previous;      // the group it starts after; empty when it starts otherwise
+    bool leavesVusersRunning;  // so it never finishes running
+    QVXmlNode node;            // its GroupScheduler
+  };
+
+  // The StartAfterGroup element of the first group named `name` (its GroupScheduler when it has
+  // none; a null node when the name is unknown), for the message of a refused reference.
+  QVXmlNode referenceNode(const std::string& name) const;
+  // A group waiting for a group that does not exist, never finishes running or never starts.
+  void warnGroupsThatNeverStart();
+
   CQVScheduleServices* services;
+  QVXmlNode validatedGroups;    // the Groups element buildGroupsData read last
+  bool repeatedNames = false;  // two of its groups have the same name
+  std::vector<BuiltGroup> builtGroups;
 };

@@ -3,6 +3,8 @@
 // id), reads its "SchedulerType" and builds either the scenario schedule ("Global") here or the
 // group schedules ("Groups") through CQVGroupsBuilder. Also sets the schedule mode of the
 // services object. Every refusal returns false; no content of a definition makes a load throw.
+// Each load is reported to CQVDefinitionDiagnostics: the builders record, through the load's
+// CQVDefinitionReport, where a refusal was found and what they had to guess.
 //
 // Made on the controller's stack for one load; keeps nothing between loads.
 #pragma once

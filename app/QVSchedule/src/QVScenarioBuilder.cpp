@@ -1,5 +1,7 @@
 #include "QVScenarioBuilder.h"
 
+#include "QVDefinitionReport.h"
+#include "QVDefinitionVocabulary.h"
 #include "QVScheduleLog.h"
 
 QV_SOURCE_FILE("QVScenarioBuilder.cpp");
@@ -18,6 +20,8 @@ bool CQVScenarioBuilder::buildPreSchedulingData(CQVSchedulerRunner& runner, cons
   QV_TRACE_SCOPE("CQVScenarioBuilder::buildPreSchedulingData");
   QVXmlNode scheduling;
   if (!QVSelectDefinitionNode(bodyNode, "Scheduling", scheduling)) {
+    QVDefinitionError(bodyNode, bodyNode.nodeName() + " has no Scheduling", "",
+                      QVExpectedChild(bodyNode, {"Scheduling"}));
     return false;
   }
   return buildSchedulerInitialization(scheduling, runner);

@@ -1,5 +1,7 @@
 #include "QVSchedBaseBuilder.h"
 
+#include "QVDefinitionReport.h"
+#include "QVDefinitionVocabulary.h"
 #include "QVInitAllVusersActionRunner.h"
 #include "QVInitRampUpAllVusersActionRunner.h"
 #include "QVRampDownAllVusersActionRunner.h"
@@ -13,33 +15,11 @@
 #include "QVStopAllVusersActionRunner.h"
 #include "QVStopVusersActionRunner.h"
 
-#include <climits>
 #include <string>
 
 QV_SOURCE_FILE("QVSchedBaseBuilder.cpp");
 
-int QVReadDefinitionNumber(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // The magnitude stops growing once it is out of range; the result is clamped below.
-  long long magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (magnitude <= static_cast<long long>(INT_MAX) + 1) {
-      magnitude = magnitude * 10 + (text[i] - '0');
-    }
-  }
-  const long long value = negative ? -magnitude : magnitude;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
+int QVReadDefinitionNumber(const std::string& text) { return QVParseDefinitionNumber(text).value; }
 
 bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out) {
   return parent.selectSingleNode(path, out) == S_OK;
@@ -58,6 +38,46 @@ constexpr const char* kRampDown = "RampDown";
 constexpr const char* kRampDownAll = "RampDownAll";
 constexpr const char* kDuration = "Duration";
 constexpr const char* kRunIndefinitely = "RunIndefinitely";
+
+constexpr const char* kMissingDynamicScheduling =
+    "Error occurred while parsing the dynamic scheduler XML. missing \"DynamicScheduling\" node.";
+constexpr const char* kEmptyActionName = "Action runner name was empty while building action runners list.";
+constexpr const char* kBatchRefused = "Failed to retrieve action's batch data.";
+constexpr const char* kTotalRefused = "Failed to retrieve action's total vusers amount.";
+
+// 1 for an action that starts vusers, 0 for one that stops them, -1 for the others.
+int startsOrStops(const std::string& action) {
+  for (const char* start : {kRun, kRunAll, kRampUp, kRampUpAll}) {
+    if (action == start) return 1;
+  }
+  for (const char* stop : {kStop, kStopAll, kRampDown, kRampDownAll}) {
+    if (action == stop) return 0;
+  }
+  return -1;
+}
+
+// Records why a number element refuses its action: missing (under `parent`) or not above 0.
+void refuseNumber(const QVXmlNode& parent, const QVXmlNode& element, const std::string& name, const char* message) {
+  if (!element) {
+    QVDefinitionError(parent, message, "", QVExpectedChild(parent, {name}, ": " + QVExpectedNumber(name)));
+  } else {
+    QVDefinitionError(element, message, element.text(), QVExpectedNumber(name));
+  }
+}
+
+// What an action element may be, with a suggestion for a near name.
+std::string expectedAction(const std::string& found) {
+  if (found == "#comment" || found == "#text" || found == "#cdata-section") {
+    return "an action element; every child of DynamicScheduling (and the first of RunUntilComplete) is read as an "
+           "action, so comments and text belong elsewhere";
+  }
+  if (found == "InitAll" || found == "RampInitAll") {
+    return "an action; " + found + " belongs in Scheduling/Initialization";
+  }
+  std::string text = "one of " + QVListOfNames(QVActionNames());
+  const std::string near = QVNearestName(found, QVActionNames());
+  return near.empty() ? text : text + "; did you mean " + near + "?";
+}
 
 }  // namespace
 
@@ -86,14 +106,28 @@ bool CQVSchedBaseBuilder::buildScheduling(const QVXmlNode& bodyNode, CQVSchedule
     QVSelectDefinitionNode(scheduling, "DynamicScheduling", dynamic);
   }
   if (context) context->runMode = CQVVusersServices::RUN_INDEFINITELY;
+  if (dynamic.isNull() && !scheduling.isNull()) {
+    QVDefinitionError(scheduling, kMissingDynamicScheduling, "",
+                      QVExpectedChild(scheduling, {"RunUntilComplete", "DynamicScheduling"}));
+  }
   return buildDynamicScheduling(runner, dynamic);
 }
 
 bool CQVSchedBaseBuilder::buildUntilComplete(const QVXmlNode& runUntilCompleteNode, CQVSchedulerRunner& runner) {
   QV_TRACE_SCOPE("CQVSchedBaseBuilder::buildUntilComplete");
   std::unique_ptr<CQVActionRunner> actionRunner;
+  const QVXmlNode action = runUntilCompleteNode.firstChild();
+  if (action.isNull()) {
+    QVDefinitionError(runUntilCompleteNode, kEmptyActionName, "", "one action element in RunUntilComplete");
+  }
   // "RunIndefinitely" succeeds without a runner and so fails this schedule, without a message.
-  if (!buildAction(runUntilCompleteNode.firstChild(), actionRunner) || !actionRunner) {
+  if (!buildAction(action, actionRunner)) {
+    return false;
+  }
+  if (!actionRunner) {
+    QVDefinitionError(action, "RunIndefinitely cannot be the action of RunUntilComplete", kRunIndefinitely,
+                      "an action that starts vusers (RunAll, RampUpAll, Run or RampUp), after which they run until "
+                      "they complete");
     return false;
   }
   return initActionRunner(std::move(actionRunner), lastActionId, runner);
@@ -102,15 +136,20 @@ bool CQVSchedBaseBuilder::buildUntilComplete(const QVXmlNode& runUntilCompleteNo
 bool CQVSchedBaseBuilder::buildDynamicScheduling(CQVSchedulerRunner& runner, const QVXmlNode& dynamicSchedulingNode) {
   QV_TRACE_SCOPE("CQVSchedBaseBuilder::buildDynamicScheduling");
   if (dynamicSchedulingNode.isNull()) {
-    QVScheduleLog().logErrorText(
-        "Error occurred while parsing the dynamic scheduler XML. missing \"DynamicScheduling\" node.", QV_LOG_ARGS);
+    QVScheduleLog().logErrorText(kMissingDynamicScheduling, QV_LOG_ARGS);
     return false;
+  }
+  if (dynamicSchedulingNode.firstChild().isNull()) {
+    QVDefinitionWarning(dynamicSchedulingNode, "DynamicScheduling has no actions: the schedule does nothing after "
+                                               "its initialization");
   }
   for (const QVXmlNode& child : dynamicSchedulingNode.childNodes()) {
     std::unique_ptr<CQVActionRunner> actionRunner;
     if (!buildAction(child, actionRunner)) {
       return false;
     }
+    const int kind = startsOrStops(child.nodeName());
+    if (kind >= 0) endsWithVusersRunning = kind == 1;
     if (actionRunner && !initActionRunner(std::move(actionRunner), lastActionId, runner)) {
       return false;
     }
@@ -132,8 +171,10 @@ bool CQVSchedBaseBuilder::buildSchedulerInitialization(const QVXmlNode& scheduli
   } else if (QVSelectDefinitionNode(initialization, "RampInitAll", initNode)) {
     actionRunner = buildInitRampUpAllAction(initNode);
   } else {
-    QVScheduleLog().logErrorText(
-        "Error occurred while parsing the dynamic scheduler XML. missing data inside \"RampInit\" node.", QV_LOG_ARGS);
+    const char* const missingInit =
+        "Error occurred while parsing the dynamic scheduler XML. missing data inside \"RampInit\" node.";
+    QVScheduleLog().logErrorText(missingInit, QV_LOG_ARGS);
+    QVDefinitionError(initialization, missingInit, "", QVExpectedChild(initialization, {"InitAll", "RampInitAll"}));
     return false;
   }
   if (!actionRunner || !initActionRunner(std::move(actionRunner), lastActionId, runner)) {
@@ -143,7 +184,7 @@ bool CQVSchedBaseBuilder::buildSchedulerInitialization(const QVXmlNode& scheduli
   if (!QVSelectDefinitionNode(initialization, "DelayAfterInitialization", delayNode)) {
     return true;
   }
-  const int delay = QVReadDefinitionNumber(delayNode.text());
+  const int delay = QVReadNumberElement(delayNode, QVNumberUse::Wait);
   if (delay <= 0) {
     return true;
   }
@@ -156,7 +197,7 @@ bool CQVSchedBaseBuilder::buildAction(const QVXmlNode& actionNode, std::unique_p
   QV_TRACE_SCOPE("CQVSchedBaseBuilder::buildAction");
   actionRunner.reset();
   if (actionNode.isNull()) {
-    QVScheduleLog().logErrorText("Action runner name was empty while building action runners list.", QV_LOG_ARGS);
+    QVScheduleLog().logErrorText(kEmptyActionName, QV_LOG_ARGS);
     return false;
   }
   using Builder = std::unique_ptr<CQVActionRunner> (CQVSchedBaseBuilder::*)(const QVXmlNode&);
@@ -185,7 +226,9 @@ bool CQVSchedBaseBuilder::buildAction(const QVXmlNode& actionNode, std::unique_p
   if (name == kRunIndefinitely) {
     return true;
   }
-  QVScheduleLog().logErrorFormatted("Unknown action runner name: %_1_s", __LINE__, qvSourceFile, {name});
+  const char* const unknownAction = "Unknown action runner name: %_1_s";
+  QVScheduleLog().logErrorFormatted(unknownAction, __LINE__, qvSourceFile, {name});
+  QVDefinitionError(actionNode, QVFormatPositional(unknownAction, {name}), name, expectedAction(name));
   return false;
 }
 
@@ -275,10 +318,12 @@ std::unique_ptr<CQVActionRunner> CQVSchedBaseBuilder::buildDurationAction(const 
   QV_TRACE_SCOPE("CQVSchedBaseBuilder::buildDurationAction");
   QVXmlNode runFor;
   if (!QVSelectDefinitionNode(actionNode, "RunFor", runFor)) {
-    QVScheduleLog().logErrorText("Failed to create duration action runner - missing \"RunFor\" node.", QV_LOG_ARGS);
+    const char* const missingRunFor = "Failed to create duration action runner - missing \"RunFor\" node.";
+    QVScheduleLog().logErrorText(missingRunFor, QV_LOG_ARGS);
+    refuseNumber(actionNode, runFor, "RunFor", missingRunFor);
     return nullptr;
   }
-  const int seconds = QVReadDefinitionNumber(runFor.text());
+  const int seconds = QVReadNumberElement(runFor, QVNumberUse::Seconds);
   auto runner = std::make_unique<CQVRunDurationActionRunner>(false);
   runner->setDurationSeconds(seconds > 0 ? seconds : 0);
   return runner;
@@ -307,15 +352,25 @@ bool CQVSchedBaseBuilder::getActionBatch(const QVXmlNode& actionNode, int& count
   interval = 0;
   QVXmlNode countNode;
   QVXmlNode intervalNode;
-  if (QVSelectDefinitionNode(actionNode, "./Batch/Count", countNode) &&
-      QVSelectDefinitionNode(actionNode, "./Batch/Interval", intervalNode)) {
-    count = QVReadDefinitionNumber(countNode.text());
-    interval = QVReadDefinitionNumber(intervalNode.text());
+  const bool countFound = QVSelectDefinitionNode(actionNode, "./Batch/Count", countNode);
+  const bool intervalFound = QVSelectDefinitionNode(actionNode, "./Batch/Interval", intervalNode);
+  if (countFound && intervalFound) {
+    count = QVReadNumberElement(countNode, QVNumberUse::Positive);
+    interval = QVReadNumberElement(intervalNode, QVNumberUse::Positive);
     if (count > 0 && interval > 0) {
       return true;
     }
   }
-  QVScheduleLog().logErrorText("Failed to retrieve action's batch data.", QV_LOG_ARGS);
+  QVScheduleLog().logErrorText(kBatchRefused, QV_LOG_ARGS);
+  const QVXmlNode batch = actionNode.childElement("Batch");
+  if (!batch) {
+    QVDefinitionError(actionNode, kBatchRefused, "",
+                      QVExpectedChild(actionNode, {"Batch"}, " holding Count and Interval, both above 0"));
+  } else if (!countFound || count <= 0) {
+    refuseNumber(batch, countNode, "Count", kBatchRefused);
+  } else {
+    refuseNumber(batch, intervalNode, "Interval", kBatchRefused);
+  }
   return false;
 }
 
@@ -324,12 +379,13 @@ bool CQVSchedBaseBuilder::getActionTotalAmount(const QVXmlNode& actionNode, int&
   total = 0;
   QVXmlNode totalNode;
   if (QVSelectDefinitionNode(actionNode, "TotalVusersNumber", totalNode)) {
-    total = QVReadDefinitionNumber(totalNode.text());
+    total = QVReadNumberElement(totalNode, QVNumberUse::Positive);
     if (total > 0) {
       return true;
     }
   }
-  QVScheduleLog().logErrorText("Failed to retrieve action's total vusers amount.", QV_LOG_ARGS);
+  QVScheduleLog().logErrorText(kTotalRefused, QV_LOG_ARGS);
+  refuseNumber(actionNode, totalNode, "TotalVusersNumber", kTotalRefused);
   return false;
 }
 

@@ -20,7 +20,7 @@ class CQVScheduleServices;
 
 // Reads a number as the C library's atoi does: leading white space, an optional sign, then
 // decimal digits up to the first other character; no digits give 0. Out-of-range values are
-// clamped to the int range.
+// clamped to the int range. (QVReadNumberElement also warns about what it had to guess.)
 int QVReadDefinitionNumber(const std::string& text);
 
 // The first node, in document order, that the path `path` (a child name, or child steps such as
@@ -75,9 +75,13 @@ class CQVSchedBaseBuilder {
                                 const CQVSchedulerRunner& runner, int actionId, int previousActionId);
 
   int getLastActionId() const { return lastActionId; }
+  // The schedule runs indefinitely and its last action that starts or stops vusers starts them:
+  // its vusers are certainly left running at its end.
+  bool leavesVusersRunning() const { return endsWithVusersRunning; }
 
  protected:
   CQVScheduleServices* services;
   int lastActionId = 0;
   CQVContext* context;
+  bool endsWithVusersRunning = false;
 };

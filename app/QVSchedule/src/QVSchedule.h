@@ -2,6 +2,7 @@
 #pragma once
 
 #include "QVActionStage.h"
+#include "QVDefinitionDiagnostics.h"
 #include "QVScheduleExport.h"
 #include "QVSchedulerFacade.h"
 #include "QVSchedulerStage.h"

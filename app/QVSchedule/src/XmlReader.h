@@ -35,6 +35,9 @@ class CXmlReader : public CWBXmlErrorHandler {
   // no match and a path of another form both give false without touching the error record.
   bool GetNode(OsStr path, QVXmlNode& out);
 
+  // The root element of the loaded document; a null node when none is loaded.
+  QVXmlNode GetRoot() const { return documentElement; }
+
   // Why the last load did not parse: the parser's code, its description and the position (code 0
   // after a successful load, or when no document was loaded).
   QVXmlParseError GetParseError() const { return document ? document->parseError() : QVXmlParseError(); }
