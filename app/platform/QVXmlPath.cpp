@@ -24,6 +24,23 @@ struct Path {
   std::vector<Step> steps;
 };
 
+// A step bound to one tree: its name's index, the predicate's attribute index (kQVXmlNoNode for
+// none) and the values the attribute may take.
+struct BoundStep {
+  std::uint32_t name;
+  std::uint32_t attribute;
+  ValueSet values;
+};
+
+// What one selection needs besides the tree. A thread keeps one for its selections, cleared but
+// with its capacity, so that a selection in steady state does not allocate (a load makes several
+// per group); a selection made while the thread's own is in use gets a fresh one.
+struct Scratch {
+  Path path;
+  std::vector<BoundStep> steps;
+  bool inUse = false;
+};
+
 bool isNameStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
 }
@@ -86,7 +103,10 @@ bool parsePath(std::string_view text, Path& path) {
 // A parsed path bound to one tree: names resolved to indexes, predicate values gathered.
 class Evaluation {
  public:
-  Evaluation(const QVXmlTree& tree, const Path& path) : tree_(tree), path_(path) {}
+  Evaluation(const QVXmlTree& tree, const Path& path, std::vector<BoundStep>& steps)
+      : tree_(tree), path_(path), steps_(steps) {
+    steps_.clear();
+  }
 
   // False when a name of the path occurs nowhere in the tree: then nothing can match.
   bool resolve();
@@ -94,11 +114,6 @@ class Evaluation {
   void selectRelative(std::uint32_t context, const std::function<bool(std::uint32_t)>& onMatch) const;
 
  private:
-  struct BoundStep {
-    std::uint32_t name;
-    std::uint32_t attribute;  // kQVXmlNoNode: no predicate
-    ValueSet values;
-  };
   bool matches(std::uint32_t node, std::size_t step) const;
   // Whether the ancestors of `node` (at `step`) match the steps before it.
   bool ancestorsMatch(std::uint32_t node, std::size_t step) const;
@@ -107,7 +122,7 @@ class Evaluation {
 
   const QVXmlTree& tree_;
   const Path& path_;
-  std::vector<BoundStep> steps_;
+  std::vector<BoundStep>& steps_;
 };
 
 bool Evaluation::resolve() {
@@ -127,7 +142,8 @@ bool Evaluation::gatherValues(const std::vector<std::string_view>& names, ValueS
   Path valuePath;
   valuePath.absolute = true;
   for (std::string_view name : names) valuePath.steps.push_back(Step{name, {}, {}});
-  Evaluation evaluation(tree_, valuePath);
+  std::vector<BoundStep> steps;
+  Evaluation evaluation(tree_, valuePath, steps);
   if (!evaluation.resolve()) return false;
   evaluation.selectAbsolute([&](std::uint32_t node) {
     values.insert(tree_.textOf(tree_.nodes[node]));
@@ -198,16 +214,36 @@ bool QVIsPlainXmlName(std::string_view text) {
   return !readName(text, pos).empty() && pos == text.size();
 }
 
-bool QVSelectXmlNodes(const QVXmlTree& tree, std::uint32_t context, std::string_view path,
-                      const std::function<bool(std::uint32_t)>& onMatch) {
-  Path parsed;
-  if (!parsePath(path, parsed)) return false;
-  Evaluation evaluation(tree, parsed);
+namespace {
+
+bool select(const QVXmlTree& tree, std::uint32_t context, std::string_view path,
+            const std::function<bool(std::uint32_t)>& onMatch, Scratch& scratch) {
+  scratch.path.absolute = false;
+  scratch.path.steps.clear();
+  if (!parsePath(path, scratch.path)) return false;
+  Evaluation evaluation(tree, scratch.path, scratch.steps);
   if (!evaluation.resolve()) return true;
-  if (parsed.absolute) {
+  if (scratch.path.absolute) {
     evaluation.selectAbsolute(onMatch);
   } else {
     evaluation.selectRelative(context, onMatch);
   }
   return true;
+}
+
+}  // namespace
+
+bool QVSelectXmlNodes(const QVXmlTree& tree, std::uint32_t context, std::string_view path,
+                      const std::function<bool(std::uint32_t)>& onMatch) {
+  thread_local Scratch threadScratch;
+  if (threadScratch.inUse) {
+    Scratch fresh;
+    return select(tree, context, path, onMatch, fresh);
+  }
+  threadScratch.inUse = true;
+  struct Release {
+    Scratch& scratch;
+    ~Release() { scratch.inUse = false; }
+  } release{threadScratch};
+  return select(tree, context, path, onMatch, threadScratch);
 }
