@@ -1113,6 +1113,7 @@ TEST(CliPreviewTest, HoursInTimesAndTheThirtyDayLimit) {
   EXPECT_THAT(hours.output, testing::HasSubstr("load: 1:06:40.000; peak 10 vusers running at 00:00.000"));
   const std::string svg = readFile(svgPath);
   EXPECT_THAT(svg, testing::HasSubstr(">1:00:00</text>"));
+  EXPECT_THAT(svg, testing::HasSubstr(">0:00:00</text>"));  // every tick in the axis title's format
   EXPECT_THAT(svg, testing::HasSubstr("time since start (h:mm:ss)"));
   const std::vector<Line> lines = timeline(hours.lines);
   const Line* stop = find(lines, "stopAllVusers");

@@ -65,11 +65,14 @@ double timeStep(double range) {
   return std::ceil(range / 10 / 86400) * 86400;
 }
 
-// A tick label of the time axis: seconds below an hour, else h:mm:ss (the timeline's format).
+// A tick label of the time axis: seconds on an axis shorter than an hour, else h:mm:ss on every
+// tick, the first hour's included ("0:20:00"), as the axis title says.
 std::string timeLabel(double seconds, double range, double step) {
   if (range < kHour) return number(seconds, step < 1 ? 1 : 0);
-  std::string text = formatElapsed(static_cast<std::uint64_t>(seconds) * QV_FILE_TIME_UNITS_PER_SECOND);
-  return text.substr(0, text.size() - 4);  // whole minutes: no milliseconds
+  const auto whole = static_cast<unsigned long long>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+  return text;
 }
 
 const char* const kColors[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
