@@ -11,6 +11,7 @@
 #include "QVStopVusersActionRunner.h"
 #include "QVEventsManager.h"
 #include "QVHostEventDefs.h"
+#include "QVSchedulerRunnerFailedEventDef.h"
 #include "QVScenarioActionRunnerFailedEventDef.h"
 #include "QVScenarioActionRunnerFinishedEventDef.h"
 #include "ScheduleTestSupport.h"
@@ -377,6 +378,28 @@ TEST(ScheduleRun, GroupFailureFollowsStartsAfterLinks) {
   EXPECT_EQ(b->getRunState(), CQVBaseRunner::FAILED) << "B starts after the failed A";
   EXPECT_EQ(c->getRunState(), CQVBaseRunner::FAILED) << "C starts after the failed B";
   EXPECT_FALSE(schedule.root.isRunning());
+}
+
+// A failure announced while its runner lived may be delivered after another thread's stop or
+// load deleted that runner: the group after it reads the name the event carries, never the runner.
+TEST(ScheduleRun, FailureOfARunnerDeletedMeanwhileIsReadByItsGroupName) {
+  ScopedManualClock clock;
+  RecordingHost host;
+  TestSchedule schedule;
+  schedule.setHost(&host);
+  CQVGroupRunner* b = schedule.addGroup("B");
+  b->setPreviousGroupName("A");
+  schedule.add(b, new CQVRunAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("A"));
+  CQVGroupRunner* c = schedule.addGroup("C");
+  c->setPreviousGroupName("Z");
+  schedule.add(c, new CQVRunAllVusersActionRunner())->addStartConditionEvent(CQVGroupFinishedRunningEventDef("Z"));
+  schedule.start();
+  // Not a runner any more: any read through the pointer would crash.
+  alignas(64) static unsigned char deleted[64] = {};
+  auto* gone = reinterpret_cast<CQVSchedulerRunner*>(deleted);
+  schedule.services.getEventsManager()->notifyOnEvent(CQVSchedulerRunnerFailedEventDef(gone, "A"));
+  EXPECT_EQ(b->getRunState(), CQVBaseRunner::FAILED) << "B starts after the failed A";
+  EXPECT_NE(c->getRunState(), CQVBaseRunner::FAILED) << "C starts after Z, which did not fail";
 }
 
 TEST(ScheduleRun, UnrelatedGroupFailureIsIgnoredAndGroupFinishedOnce) {

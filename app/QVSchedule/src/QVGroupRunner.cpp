@@ -59,6 +59,19 @@ bool CQVGroupRunner::setFinishedRunning() {
   return result;
 }
 
+namespace {
+
+// Whether `failed` is the failure of group `name`: by the name it carries (its runner may be gone
+// by now), else by its runner's context.
+bool namesGroup(const CQVSchedulerRunnerFailedEventDef& failed, const std::string& name) {
+  if (const std::string* carried = failed.getFailedGroupName()) return *carried == name;
+  const CQVSchedulerRunner* runner = failed.getFailedRunner();
+  const auto* group = runner ? dynamic_cast<const CQVGroupContext*>(runner->getContext()) : nullptr;
+  return group && group->getGroupName() == name;
+}
+
+}  // namespace
+
 void CQVGroupRunner::onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHandler* handler) {
   QV_TRACE_SCOPE("CQVGroupRunner::onEventArrived");
   CQVSchedulerRunner::onEventArrived(def, handler);
@@ -70,9 +83,7 @@ void CQVGroupRunner::onEventArrived(const CQVEventDef& def, CQVBaseRunnerEventHa
     }
   } else if (handler == prevGroupFailedHandler) {
     const auto* failed = dynamic_cast<const CQVSchedulerRunnerFailedEventDef*>(&def);
-    const CQVSchedulerRunner* runner = failed ? failed->getFailedRunner() : nullptr;
-    const auto* group = runner ? dynamic_cast<const CQVGroupContext*>(runner->getContext()) : nullptr;
-    if (group && group->getGroupName() == previousGroupName) setFailedRunning();
+    if (failed && namesGroup(*failed, previousGroupName)) setFailedRunning();
   }
 }
 

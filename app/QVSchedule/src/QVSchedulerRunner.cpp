@@ -1,6 +1,7 @@
 #include "QVSchedulerRunner.h"
 
 #include "QVClock.h"
+#include "QVGroupContext.h"
 #include "QVScheduleLog.h"
 #include "QVScheduleServices.h"
 #include "QVSchedulerRunnerFailedEventDef.h"
@@ -115,7 +116,10 @@ void CQVSchedulerRunner::setFailedRunning() {
   QV_TRACE_SCOPE("CQVSchedulerRunner::setFailedRunning");
   CQVBaseRunner::setFailedRunning();
   countDone();
-  if (eventsManager()) eventsManager()->notifyOnEvent(CQVSchedulerRunnerFailedEventDef(this));
+  if (!eventsManager()) return;
+  const auto* group = dynamic_cast<const CQVGroupContext*>(getContext());
+  eventsManager()->notifyOnEvent(group ? CQVSchedulerRunnerFailedEventDef(this, group->getGroupName())
+                                       : CQVSchedulerRunnerFailedEventDef(this));
 }
 
 void CQVSchedulerRunner::stopRunning() {
