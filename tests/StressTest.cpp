@@ -403,10 +403,15 @@ TEST(Stress, ConcurrentHostCallsKeepTheInvariants) {
     --hostThreadsLeft;
   };
 
+  // At most kMaxEvents: the thread that runs the events queue delivers until it is empty, holding
+  // the scheduler lock, so a producer that stopped only once the host threads are done could keep
+  // it busy for ever where delivery is slower than raising (ThreadSanitizer), and the host
+  // threads, waiting for that lock, would never be done.
+  constexpr std::int64_t kMaxEvents = 20000;
   auto eventsThread = [&] {
     std::mt19937 random(77u);
     std::int64_t raised = 0;
-    while (hostThreadsLeft.load() > 0 || raised < 100) {
+    while ((hostThreadsLeft.load() > 0 && raised < kMaxEvents) || raised < 100) {
       const char* group = kGroups[random() % (sizeof(kGroups) / sizeof(kGroups[0]))];
       switch (random() % 3) {
         case 0:
