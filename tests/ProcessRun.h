@@ -11,8 +11,9 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -71,20 +72,16 @@ inline ProcessResult runProcess(const std::vector<std::string>& args, const std:
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   ProcessResult result;
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      break;
-    }
-    if (done < 0 || std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // Blocks until the child ends or the deadline passes: its pidfd becomes readable when it exits.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  pollfd ended{pidfd, POLLIN, 0};
+  const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline).count());
+  const bool exited = pidfd >= 0 && poll(&ended, 1, ms) == 1;
+  if (pidfd >= 0) close(pidfd);
+  if (!exited) kill(pid, SIGKILL);  // past the deadline (or no pidfd): status -1
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && exited) {
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   result.output = out.text();
   result.errors = err.text();
