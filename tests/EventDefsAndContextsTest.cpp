@@ -20,7 +20,7 @@
 namespace {
 
 // Checks that a clone is a separate object of the same class, equal to the original, with the
-// same text.
+// same text and hash.
 void expectFaithfulClone(const CQVEventDef& original) {
   const std::unique_ptr<CQVEventDef> copy(original.clone());
   ASSERT_NE(copy, nullptr);
@@ -31,6 +31,7 @@ void expectFaithfulClone(const CQVEventDef& original) {
   EXPECT_TRUE(original == *copy) << original.toString();
   EXPECT_FALSE(copy->lessThan(original)) << original.toString();
   EXPECT_FALSE(original.lessThan(*copy)) << original.toString();
+  EXPECT_EQ(copy->hash(), original.hash()) << original.toString();  // managers find definitions by hash
   EXPECT_EQ(copy->toString(), original.toString());
 }
 
@@ -242,4 +243,7 @@ TEST(EventDefsRunContexts, GroupContext) {
   EXPECT_TRUE(copy.equals(fromChars));
   EXPECT_EQ(copy.getLogName(), "GROUP @ g1");
   EXPECT_TRUE(copy.getAllVusersInitEventDef() == CQVGroupAllVusersInitEventDef("g1"));
+  expectFaithfulClone(copy.getAllVusersInitEventDef());
+  expectFaithfulClone(CQVGroupFinishedRunningEventDef("g1"));
+  expectFaithfulClone(CQVScenarioAllVusersInitEventDef());
 }

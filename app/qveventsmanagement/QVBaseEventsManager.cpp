@@ -11,7 +11,6 @@
 #include <deque>
 #include <iterator>
 #include <list>
-#include <map>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -116,10 +115,10 @@ struct CQVBaseEventsManager::Impl {
   QVCriticalSection registrationLock;
 
   // Data lock: guards every member below. A leaf lock: nothing else is taken while it is held, and
-  // no hook, handler or request is called under it (only definitions' lessThan/equals, for lookups,
+  // no hook, handler or request is called under it (only definitions' hash/equals, for lookups,
   // and clone, for a report that has to wait).
   mutable QVMutex mutex;
-  std::map<const CQVEventDef*, DefinitionEntry, CQVEventDefLess> entries QV_GUARDED_BY(mutex);
+  std::unordered_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual> entries QV_GUARDED_BY(mutex);
   std::unordered_map<CQVEventHandler*, HandlerState> handlers QV_GUARDED_BY(mutex);
   std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
   // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it

@@ -3,7 +3,7 @@
 //
 // Registrations. registerOnEvent/unregisterOnEvent add and drop one registration of a handler for
 // a definition; a handler registered twice for one definition holds two registrations and
-// receives each event twice. Lookups take O(log n) over definitions (CQVEventDefLess). When a
+// receives each event twice. Lookups hash the definition (CQVEventDef::hash). When a
 // definition gains its first handler the registeredFirstHandlerForEvent hook runs, when it loses
 // its last one unregisteredLastHandlerForEvent runs; then the handler gets its
 // setUnregisteredFromEvent report (deferred while one of its onEvent calls is running).

@@ -5,3 +5,5 @@ CQVEventDef::~CQVEventDef() = default;
 bool CQVEventDef::operator==(const CQVEventDef& other) const {
   return typeid(*this) == typeid(other) && equals(other);
 }
+
+std::size_t CQVEventDef::hash() const { return typeid(*this).hash_code(); }

@@ -6,10 +6,13 @@
 // Matching: two definitions match only when they are of the same run-time class and equals()
 // says so; lessThan() orders definitions of one class and must agree with equals() (neither
 // less than the other exactly when equal). CQVEventDefLess orders definitions of any classes.
+// hash() must agree with equals() too: equal definitions hash alike. Managers find definitions by
+// hash, so a class with many distinct definitions alive at once (one per group, say) overrides it.
 // Threads: definitions are values; a manager calls equals()/lessThan() with its internal data lock
 // held, so they must not call back into any events manager.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <typeinfo>
 
@@ -21,6 +24,9 @@ class CQVEventDef {
   virtual std::string toString() const = 0;
   virtual bool equals(const CQVEventDef& other) const = 0;
   virtual bool lessThan(const CQVEventDef& other) const = 0;
+  // The default hashes the run-time class alone: right for any class, but every definition of a
+  // class that keeps it lands in one bucket.
+  virtual std::size_t hash() const;
 
   // Same run-time class and equals().
   bool operator==(const CQVEventDef& other) const;
@@ -50,3 +56,16 @@ struct CQVEventDefLess {
   }
   bool operator()(const CQVEventDef* a, const CQVEventDef* b) const { return (*this)(*a, *b); }
 };
+
+// Hash and equality of definitions of any classes, for hashed containers keyed by definition.
+struct CQVEventDefHash {
+  std::size_t operator()(const CQVEventDef* def) const { return def->hash(); }
+};
+struct CQVEventDefEqual {
+  bool operator()(const CQVEventDef* a, const CQVEventDef* b) const { return *a == *b; }
+};
+
+// Mixes `value` into `seed`, for hash() of definitions with several fields.
+inline std::size_t QVHashCombine(std::size_t seed, std::size_t value) {
+  return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
+}

@@ -16,6 +16,8 @@ bool CQVGroupFinishedRunningEventDef::equals(const CQVEventDef& other) const {
   return same != nullptr && same->groupName_ == groupName_;
 }
 
+std::size_t CQVGroupFinishedRunningEventDef::hash() const { return std::hash<std::string>()(groupName_); }
+
 bool CQVGroupFinishedRunningEventDef::lessThan(const CQVEventDef& other) const {
   const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && groupName_ < same->groupName_;
@@ -39,6 +41,8 @@ bool CQVGroupAllVusersInitEventDef::equals(const CQVEventDef& other) const {
   const auto* same = QVSameEventClass(*this, other);
   return same != nullptr && same->groupName_ == groupName_;
 }
+
+std::size_t CQVGroupAllVusersInitEventDef::hash() const { return std::hash<std::string>()(groupName_); }
 
 bool CQVGroupAllVusersInitEventDef::lessThan(const CQVEventDef& other) const {
   const auto* same = QVSameEventClass(*this, other);

@@ -19,6 +19,7 @@ class CQVGroupFinishedRunningEventDef : public CQVEventDef {
   std::string toString() const override;
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
+  std::size_t hash() const override;
 
   const std::string& getGroupName() const { return groupName_; }
 
@@ -36,6 +37,7 @@ class CQVGroupAllVusersInitEventDef : public CQVEventDef {
   std::string toString() const override;
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
+  std::size_t hash() const override;
 
   const std::string& getGroupName() const { return groupName_; }
 

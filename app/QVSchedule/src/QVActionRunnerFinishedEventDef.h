@@ -11,6 +11,7 @@ class CQVActionRunnerFinishedEventDef : public CQVEventDef {
   std::string toString() const override = 0;
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
+  std::size_t hash() const override;
 
   int getActionId() const { return actionId; }
 

@@ -11,6 +11,8 @@ bool CQVGroupActionRunnerFailedEventDef::equals(const CQVEventDef& other) const 
   return that && that->groupName == groupName;
 }
 
+std::size_t CQVGroupActionRunnerFailedEventDef::hash() const { return std::hash<std::string>()(groupName); }
+
 bool CQVGroupActionRunnerFailedEventDef::lessThan(const CQVEventDef& other) const {
   const auto* that = QVSameEventClass(*this, other);
   return that && groupName < that->groupName;

@@ -13,6 +13,7 @@ class CQVGroupActionRunnerFailedEventDef final : public CQVEventDef {
   std::string toString() const override;
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
+  std::size_t hash() const override;
 
   const std::string& getGroupName() const { return groupName; }
 

@@ -12,6 +12,10 @@ bool CQVGroupActionRunnerFinishedEventDef::equals(const CQVEventDef& other) cons
   return that && that->groupName == groupName && that->actionId == actionId;
 }
 
+std::size_t CQVGroupActionRunnerFinishedEventDef::hash() const {
+  return QVHashCombine(std::hash<std::string>()(groupName), static_cast<std::size_t>(actionId));
+}
+
 bool CQVGroupActionRunnerFinishedEventDef::lessThan(const CQVEventDef& other) const {
   const auto* that = QVSameEventClass(*this, other);
   if (!that) return false;

@@ -14,6 +14,7 @@ class CQVGroupActionRunnerFinishedEventDef final : public CQVActionRunnerFinishe
   std::string toString() const override;
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
+  std::size_t hash() const override;
 
   const std::string& getGroupName() const { return groupName; }
 
