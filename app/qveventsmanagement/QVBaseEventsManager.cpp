@@ -17,76 +17,6 @@
 
 namespace {
 
-// One registration of a handler for a definition. Deliveries work on snapshots of these records;
-// a registration turns dead when it is dropped, so a snapshot taken earlier never calls a handler
-// after its unregistration. Whether it is alive is read and changed only with the data lock of its
-// manager held, which the accessors name.
-class Registration {
- public:
-  explicit Registration(CQVEventHandler* h) : handler(h) {}
-  CQVEventHandler* const handler;
-
-  // `dataLock` names the lock for the compiler's check only.
-  bool alive([[maybe_unused]] const QVMutex& dataLock) const QV_REQUIRES(dataLock) { return alive_; }
-  void drop([[maybe_unused]] const QVMutex& dataLock) QV_REQUIRES(dataLock) { alive_ = false; }
-
- private:
-  bool alive_ = true;
-};
-using RegistrationPtr = std::shared_ptr<Registration>;
-
-using RegistrationList = std::list<RegistrationPtr>;
-
-// The registrations of one definition. Most definitions have a handful; one that many handlers
-// share (every group waiting for the same event) gets an index from handler to its positions, so
-// that unregistering stays cheap whatever the order handlers leave in.
-class DefinitionEntry {
- public:
-  explicit DefinitionEntry(std::unique_ptr<CQVEventDef> definition) : def(std::move(definition)) {}
-
-  const RegistrationList& registrations() const { return registrations_; }
-  bool empty() const { return registrations_.empty(); }
-
-  void add(RegistrationPtr registration) {
-    CQVEventHandler* handler = registration->handler;
-    registrations_.push_back(std::move(registration));
-    if (index_) {
-      (*index_)[handler].push_back(std::prev(registrations_.end()));
-    } else if (registrations_.size() > kIndexFrom) {
-      index_ = std::make_unique<Index>();
-      for (auto it = registrations_.begin(); it != registrations_.end(); ++it) (*index_)[(*it)->handler].push_back(it);
-    }
-  }
-
-  // Takes out the earliest registration of `handler`; null when it has none.
-  RegistrationPtr removeEarliest(CQVEventHandler* handler) {
-    RegistrationList::iterator position;
-    if (index_) {
-      const auto found = index_->find(handler);
-      if (found == index_->end()) return nullptr;
-      position = found->second.front();
-      found->second.erase(found->second.begin());
-      if (found->second.empty()) index_->erase(found);
-    } else {
-      position = std::find_if(registrations_.begin(), registrations_.end(),
-                              [handler](const RegistrationPtr& r) { return r->handler == handler; });
-      if (position == registrations_.end()) return nullptr;
-    }
-    RegistrationPtr registration = std::move(*position);
-    registrations_.erase(position);
-    return registration;
-  }
-
-  std::unique_ptr<CQVEventDef> def;  // the map key points at this clone
-
- private:
-  static constexpr std::size_t kIndexFrom = 16;
-  using Index = std::unordered_map<CQVEventHandler*, std::vector<RegistrationList::iterator>>;
-
-  RegistrationList registrations_;  // live ones only, in registration order
-  std::unique_ptr<Index> index_;    // each handler's positions, earliest first; for large entries
-};
-
 // Per handler: its registrations here, and the reports it is owed.
 struct HandlerState {
   long count = 0;
@@ -96,6 +26,79 @@ struct HandlerState {
   int busy = 0;
   // Definitions of unregistrations not yet reported, oldest first.
   std::vector<std::unique_ptr<CQVEventDef>> deferred;
+};
+
+// One registration of a handler for a definition: a node of its definition's list while it lives.
+// A delivery to several registrations works on a snapshot of their positions and holds a reference
+// to each; a registration dropped meanwhile turns dead and waits in the manager's retired list
+// until its last reference goes. So a snapshot never calls a handler after its unregistration and
+// never reads a freed node. Everything but the two constant pointers is read and changed only with
+// the data lock of the manager held, which the accessors name.
+class Registration {
+ public:
+  Registration(CQVEventHandler* h, HandlerState* s) : handler(h), state(s) {}
+  CQVEventHandler* const handler;
+  // The handler's state in this manager: there while the registration is alive, or while the
+  // reader holds a busy unit of it.
+  HandlerState* const state;
+
+  // `dataLock` names the lock for the compiler's check only.
+  bool alive([[maybe_unused]] const QVMutex& dataLock) const QV_REQUIRES(dataLock) { return alive_; }
+  void drop([[maybe_unused]] const QVMutex& dataLock) QV_REQUIRES(dataLock) { alive_ = false; }
+  void hold([[maybe_unused]] const QVMutex& dataLock) QV_REQUIRES(dataLock) { ++references_; }
+  // Drops one reference; true when it was the last.
+  bool unhold([[maybe_unused]] const QVMutex& dataLock) QV_REQUIRES(dataLock) { return --references_ == 0; }
+
+ private:
+  bool alive_ = true;
+  int references_ = 1;  // its list's, plus one per snapshot holding it
+};
+
+using RegistrationList = std::list<Registration>;
+using Position = RegistrationList::iterator;
+
+// The registrations of one definition. Most definitions have a handful; one that many handlers
+// share (every group waiting for the same event) gets an index from handler to its positions, so
+// that unregistering stays cheap whatever the order handlers leave in.
+class DefinitionEntry {
+ public:
+  explicit DefinitionEntry(std::unique_ptr<CQVEventDef> definition) : def(std::move(definition)) {}
+
+  RegistrationList& registrations() { return registrations_; }
+  bool empty() const { return registrations_.empty(); }
+
+  void add(CQVEventHandler* handler, HandlerState* state) {
+    registrations_.emplace_back(handler, state);
+    if (index_) {
+      (*index_)[handler].push_back(std::prev(registrations_.end()));
+    } else if (registrations_.size() > kIndexFrom) {
+      index_ = std::make_unique<Index>();
+      for (auto it = registrations_.begin(); it != registrations_.end(); ++it) (*index_)[it->handler].push_back(it);
+    }
+  }
+
+  // The earliest registration of `handler`, unindexed for its removal; end() when it has none.
+  Position takeEarliest(CQVEventHandler* handler) {
+    if (!index_) {
+      return std::find_if(registrations_.begin(), registrations_.end(),
+                          [handler](const Registration& r) { return r.handler == handler; });
+    }
+    const auto found = index_->find(handler);
+    if (found == index_->end()) return registrations_.end();
+    const Position position = found->second.front();
+    found->second.erase(found->second.begin());
+    if (found->second.empty()) index_->erase(found);
+    return position;
+  }
+
+  std::unique_ptr<CQVEventDef> def;  // the table's key points at this clone
+
+ private:
+  static constexpr std::size_t kIndexFrom = 16;
+  using Index = std::unordered_map<CQVEventHandler*, std::vector<Position>>;
+
+  RegistrationList registrations_;  // live ones only, in registration order
+  std::unique_ptr<Index> index_;    // each handler's positions, earliest first; for large entries
 };
 
 // Exactly one of the two is set.
@@ -121,6 +124,8 @@ struct CQVBaseEventsManager::Impl {
   std::unordered_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual> entries QV_GUARDED_BY(mutex);
   std::unordered_map<CQVEventHandler*, HandlerState> handlers QV_GUARDED_BY(mutex);
   std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
+  // Registrations dropped while a delivery's snapshot still held them.
+  RegistrationList retired QV_GUARDED_BY(mutex);
   // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it
   // only as a hint that the queue is busy.
   std::atomic<bool> running{false};
@@ -131,14 +136,49 @@ struct CQVBaseEventsManager::Impl {
     bool last = false;       // the definition lost its last handler
     bool reportNow = false;  // report at once (a busy unit is reserved for it)
     long remaining = 0;      // the handler's registrations left
+    HandlerState* state = nullptr;  // with reportNow: the handler's state, kept by the busy unit
   };
   Removal remove(const CQVEventDef& def, CQVEventHandler* handler) QV_EXCLUDES(mutex);
   // Calls every handler registered for `def` now.
   void deliver(const CQVEventDef& def) QV_EXCLUDES(mutex);
+  // Calls the handler registered at `position` if that registration is still alive, and lets go
+  // of the snapshot's reference to it.
+  void callHeld(Position position, const CQVEventDef& def) QV_EXCLUDES(mutex);
   // Reports one unregistration of `handler` whose busy unit the caller reserved, then releases it.
-  void report(CQVEventHandler* handler, const CQVEventDef& def, long remaining) QV_EXCLUDES(mutex);
+  void report(CQVEventHandler* handler, HandlerState* state, const CQVEventDef& def, long remaining)
+      QV_EXCLUDES(mutex);
   // Drops one busy unit of `handler`; whoever drops the last one makes the deferred reports.
-  void release(CQVEventHandler* handler) QV_EXCLUDES(mutex);
+  void release(CQVEventHandler* handler, HandlerState* state) QV_EXCLUDES(mutex);
+  // Takes the registration at `position` out of `from`: it turns dead, and its node goes at once
+  // unless a snapshot holds it, in which case it waits in `retired` for the last reference.
+  void retire(RegistrationList& from, Position position) QV_REQUIRES(mutex) {
+    position->drop(mutex);
+    if (position->unhold(mutex)) {
+      from.erase(position);
+    } else {
+      retired.splice(retired.end(), from, position);
+    }
+  }
+  // Lets go of a snapshot's reference to `position`.
+  void unhold(Position position) QV_REQUIRES(mutex) {
+    if (position->unhold(mutex)) retired.erase(position);  // only dead ones reach 0
+  }
+
+  // The positions a delivery holds; those it did not reach (a handler threw) are let go at the end.
+  struct HeldSnapshot {
+    explicit HeldSnapshot(Impl& owner) : impl(owner) {}
+    ~HeldSnapshot() {
+      if (next == positions.size()) return;
+      QVMutexLock lock(impl.mutex);
+      for (; next < positions.size(); ++next) impl.unhold(positions[next]);
+    }
+    HeldSnapshot(const HeldSnapshot&) = delete;
+    HeldSnapshot& operator=(const HeldSnapshot&) = delete;
+
+    Impl& impl;
+    std::vector<Position> positions;
+    std::size_t next = 0;
+  };
 
   // Leaves the running state claimed by this thread when the scope ends: finish() does it and
   // tells whether items were left queued meanwhile; otherwise (an item threw) the destructor does.
@@ -165,56 +205,69 @@ struct CQVBaseEventsManager::Impl {
 };
 
 void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
-  // The first registration is taken (and marked busy) in the lookup itself; the others, if any,
-  // from a snapshot, each checked for being still alive just before its call.
-  RegistrationPtr first;
-  std::vector<RegistrationPtr> rest;
+  // The first registration is called straight from the lookup (its busy unit keeps its state);
+  // the others, if any, from a snapshot, each checked for being still alive just before its call.
+  CQVEventHandler* firstHandler = nullptr;
+  HandlerState* firstState = nullptr;
+  HeldSnapshot rest(*this);
   {
     QVMutexLock lock(mutex);
     const auto it = entries.find(&def);
     if (it == entries.end() || it->second.empty()) return;
-    const RegistrationList& registrations = it->second.registrations();
-    first = registrations.front();
-    // A live registration implies a state entry with count > 0.
-    ++handlers[first->handler].busy;
-    if (registrations.size() > 1) rest.assign(std::next(registrations.begin()), registrations.end());
-  }
-  first->handler->onEvent(def);
-  release(first->handler);
-  for (const RegistrationPtr& registration : rest) {
-    {
-      QVMutexLock lock(mutex);
-      if (!registration->alive(mutex)) continue;
-      ++handlers[registration->handler].busy;
+    RegistrationList& registrations = it->second.registrations();
+    firstHandler = registrations.front().handler;
+    firstState = registrations.front().state;
+    ++firstState->busy;
+    if (registrations.size() > 1) {
+      rest.positions.reserve(registrations.size() - 1);
+      for (auto position = std::next(registrations.begin()); position != registrations.end(); ++position) {
+        position->hold(mutex);
+        rest.positions.push_back(position);
+      }
     }
-    registration->handler->onEvent(def);
-    release(registration->handler);
   }
+  firstHandler->onEvent(def);
+  release(firstHandler, firstState);
+  for (; rest.next < rest.positions.size(); ++rest.next) callHeld(rest.positions[rest.next], def);
 }
 
-void CQVBaseEventsManager::Impl::report(CQVEventHandler* handler, const CQVEventDef& def,
+void CQVBaseEventsManager::Impl::callHeld(Position position, const CQVEventDef& def) {
+  CQVEventHandler* handler = nullptr;
+  HandlerState* state = nullptr;
+  {
+    QVMutexLock lock(mutex);
+    if (position->alive(mutex)) {
+      handler = position->handler;
+      state = position->state;
+      ++state->busy;
+    }
+    unhold(position);
+  }
+  if (handler == nullptr) return;
+  handler->onEvent(def);
+  release(handler, state);
+}
+
+void CQVBaseEventsManager::Impl::report(CQVEventHandler* handler, HandlerState* state, const CQVEventDef& def,
                                         long remaining) {
   handler->setUnregisteredFromEvent(def, remaining);
   // The handler may be gone now: only its address is used from here on.
-  release(handler);
+  release(handler, state);
 }
 
-void CQVBaseEventsManager::Impl::release(CQVEventHandler* handler) {
+void CQVBaseEventsManager::Impl::release(CQVEventHandler* handler, HandlerState* state) {
   QVMutexLock lock(mutex);
   for (;;) {
-    const auto it = handlers.find(handler);
-    if (it == handlers.end()) return;  // not reached: a busy unit keeps the state
-    HandlerState& state = it->second;
-    if (state.busy > 1 || state.deferred.empty()) {
-      if (--state.busy == 0 && state.count == 0 && state.deferred.empty()) handlers.erase(it);
+    if (state->busy > 1 || state->deferred.empty()) {
+      if (--state->busy == 0 && state->count == 0 && state->deferred.empty()) handlers.erase(handler);
       return;
     }
     // Last busy unit and reports owed: keep the unit while reporting so that no other thread
     // reports to this handler meanwhile, then look again for reports queued in between. Report k
     // of n says count + (n - 1 - k), so only the last one can say 0.
-    std::vector<std::unique_ptr<CQVEventDef>> batch = std::move(state.deferred);
-    state.deferred.clear();
-    const long count = state.count;
+    std::vector<std::unique_ptr<CQVEventDef>> batch = std::move(state->deferred);
+    state->deferred.clear();
+    const long count = state->count;
     lock.unlock();
     const long n = static_cast<long>(batch.size());
     for (long k = 0; k < n; ++k) handler->setUnregisteredFromEvent(*batch[k], count + (n - 1 - k));
@@ -241,8 +294,9 @@ bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandl
       it = impl->entries.emplace(key, DefinitionEntry(std::move(copy))).first;
     }
     first = it->second.empty();
-    it->second.add(std::make_shared<Registration>(handler));
-    ++impl->handlers[handler].count;
+    HandlerState& state = impl->handlers[handler];  // a node: stays where it is while it exists
+    ++state.count;
+    it->second.add(handler, &state);
   }
   if (first) registeredFirstHandlerForEvent(def);
   return true;
@@ -254,15 +308,16 @@ CQVBaseEventsManager::Impl::Removal CQVBaseEventsManager::Impl::remove(const CQV
   QVMutexLock lock(mutex);
   const auto entry = entries.find(&def);
   if (entry == entries.end()) return removal;
-  const RegistrationPtr removed = entry->second.removeEarliest(handler);
-  if (!removed) return removal;
+  RegistrationList& registrations = entry->second.registrations();
+  const Position removed = entry->second.takeEarliest(handler);
+  if (removed == registrations.end()) return removal;
   removal.found = true;
-  removed->drop(mutex);
+  HandlerState& state = *removed->state;
+  retire(registrations, removed);
   if (entry->second.empty()) {
     entries.erase(entry);
     removal.last = true;
   }
-  HandlerState& state = handlers[handler];
   --state.count;
   if (state.busy > 0) {
     // A delivery to the handler (or a report to it) is in progress: whoever finishes it reports,
@@ -272,6 +327,7 @@ CQVBaseEventsManager::Impl::Removal CQVBaseEventsManager::Impl::remove(const CQV
     ++state.busy;
     removal.reportNow = true;
     removal.remaining = state.count;
+    removal.state = &state;
   }
   return removal;
 }
@@ -289,7 +345,7 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
     if (removal.last) unregisteredLastHandlerForEvent(def);
   }
   // Last use of `handler` and `def`: the handler may delete itself, and it may own `def`.
-  if (removal.reportNow) impl->report(handler, def, removal.remaining);
+  if (removal.reportNow) impl->report(handler, removal.state, def, removal.remaining);
   return true;
 }
 
@@ -300,11 +356,13 @@ void CQVBaseEventsManager::unregisterAllHandlers() {
   {
     QVMutexLock lock(impl->mutex);
     for (auto& [key, entry] : impl->entries) {
-      for (const RegistrationPtr& registration : entry.registrations()) {
-        registration->drop(impl->mutex);
-        const auto state = impl->handlers.find(registration->handler);
-        if (--state->second.count == 0 && state->second.busy == 0 && state->second.deferred.empty())
-          impl->handlers.erase(state);
+      RegistrationList& registrations = entry.registrations();
+      while (!registrations.empty()) {
+        const Position registration = registrations.begin();
+        CQVEventHandler* const handler = registration->handler;
+        HandlerState& state = *registration->state;
+        impl->retire(registrations, registration);
+        if (--state.count == 0 && state.busy == 0 && state.deferred.empty()) impl->handlers.erase(handler);
       }
       dropped.push_back(std::move(entry.def));
     }
