@@ -8,7 +8,7 @@
 // less than the other exactly when equal). CQVEventDefLess orders definitions of any classes.
 // hash() must agree with equals() too: equal definitions hash alike. Managers find definitions by
 // hash, so a class with many distinct definitions alive at once (one per group, say) overrides it.
-// Threads: definitions are values; a manager calls equals()/lessThan() with its internal data lock
+// Threads: definitions are values; a manager calls hash() and equals() with its internal data lock
 // held, so they must not call back into any events manager.
 #pragma once
 
