@@ -60,9 +60,10 @@ class LiveRun {
 
   const std::vector<std::string>& pools() const { return pools_; }
 
-  void setState(RunState state);
+  // `endedAt`: for finished or stopped, when the run ended if that was earlier than now (0: now).
+  void setState(RunState state, std::uint64_t endedAt = 0);
   RunState state() const;
-  // The file time at which the state became finished or stopped (0 before).
+  // The file time at which the run ended, finished or stopped (0 before).
   std::uint64_t endedAt() const;
   // Keeps the facade's answers of now for every later schedule(); before the schedule is stopped.
   void freezeSchedule();

@@ -4,6 +4,7 @@
 
 #include "QVClock.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -99,13 +100,16 @@ Json RunStatus::statusAt(std::uint64_t now) const {
     total.done += c.done;
   }
   // Times count from the start, which comes before "running", and stand still at the end (read after
-  // `now`, so that a status taken before the end never shows a later time).
+  // `now`, so that a status taken before the end never shows a later time). A finished run ends when
+  // the scheduler reported the schedule finished, which the host knows before the run loop wakes up
+  // to it (HTTP vusers drain first).
   const RunState state = live_.state();
-  const std::uint64_t ended = live_.endedAt();
+  std::uint64_t ended = live_.endedAt();
+  if (ended == 0) ended = host_.finishedAt();
   return {{"state", runStateName(state)},
           {"definition", definition_},
           {"speed", speed_},
-          {"time_s", state == RunState::Loaded ? 0.0 : secondsAt(ended ? ended : now)},
+          {"time_s", state == RunState::Loaded ? 0.0 : secondsAt(ended ? std::min(ended, now) : now)},
           {"run_time_s", runTimeJson(view)},
           {"stage", stageJson(view)},
           {"groups", groupsJson(view, pools, http)},
