@@ -17,8 +17,8 @@ const char* runStateName(RunState state) {
 
 LiveRun::LiveRun(std::vector<std::string> pools, bool byGroup) : pools_(std::move(pools)), byGroup_(byGroup) {}
 
-void LiveRun::setState(RunState state, std::uint64_t endedAt) {
-  const std::uint64_t now = endedAt != 0 ? endedAt : QVNowFileTime();
+void LiveRun::setState(RunState state) {
+  const std::uint64_t now = QVNowFileTime();
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = state;
   if ((state == RunState::Finished || state == RunState::Stopped) && endedAt_ == 0) endedAt_ = now;

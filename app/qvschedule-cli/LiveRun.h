@@ -60,10 +60,9 @@ class LiveRun {
 
   const std::vector<std::string>& pools() const { return pools_; }
 
-  // `endedAt`: for finished or stopped, when the run ended if that was earlier than now (0: now).
-  void setState(RunState state, std::uint64_t endedAt = 0);
+  void setState(RunState state);
   RunState state() const;
-  // The file time at which the run ended, finished or stopped (0 before).
+  // The file time at which the state became finished or stopped (0 before).
   std::uint64_t endedAt() const;
   // Keeps the facade's answers of now for every later schedule(); before the schedule is stopped.
   void freezeSchedule();

@@ -58,7 +58,7 @@ class RunLoop {
   Answer serve(const CommandQueue::Request& request, std::uint64_t now);
   Answer refuse(std::uint64_t now, const std::string& reason);
   void stop(std::uint64_t now, const std::string& why);
-  void tell(RunState state, bool freeze, std::uint64_t endedAt = 0);
+  void tell(RunState state, bool freeze);
   ConsoleInput::LineCallback advanceLines();
   void advance(const std::string& line);
 
@@ -84,10 +84,10 @@ std::uint64_t RunLoop::progressUnits() const {
 }
 
 // The state for the live page; the schedule's answers are kept before it goes away.
-void RunLoop::tell(RunState state, bool freeze, std::uint64_t endedAt) {
+void RunLoop::tell(RunState state, bool freeze) {
   if (!live_) return;
   if (freeze) live_->freezeSchedule();
-  live_->setState(state, endedAt);
+  live_->setState(state);
 }
 
 // With --virtual-clock, lines "advance SECONDS" move the clock, on the input's thread. Meanwhile
@@ -153,9 +153,7 @@ bool RunLoop::run() {
     }
   }
   counted.reset();  // an advance under way may now finish without this thread
-  // The run ended when the scheduler said so, as in the closing note, not when this loop woke up:
-  // HTTP vusers may take a while to drain after the schedule's last call.
-  if (!stopped_) tell(RunState::Finished, true, session_.vusers->finishedAt());
+  if (!stopped_) tell(RunState::Finished, true);
   commands_.close("the run is over");
   input.close();
   setOutputFailureListener(nullptr);

@@ -100,12 +100,13 @@ Json RunStatus::statusAt(std::uint64_t now) const {
     total.done += c.done;
   }
   // Times count from the start, which comes before "running", and stand still at the end (read after
-  // `now`, so that a status taken before the end never shows a later time). A finished run ends when
-  // the scheduler reported the schedule finished, which the host knows before the run loop wakes up
-  // to it (HTTP vusers drain first).
+  // `now`, so that a status taken before the end never shows a later time). The end is the earlier of
+  // the stop or finish the run loop saw and the moment the scheduler reported the schedule finished,
+  // which the host knows first (HTTP vusers drain before the loop wakes up to the end).
   const RunState state = live_.state();
-  std::uint64_t ended = live_.endedAt();
-  if (ended == 0) ended = host_.finishedAt();
+  const std::uint64_t loopEnd = live_.endedAt();
+  const std::uint64_t scheduleEnd = host_.finishedAt();
+  const std::uint64_t ended = loopEnd == 0 || scheduleEnd == 0 ? loopEnd + scheduleEnd : std::min(loopEnd, scheduleEnd);
   return {{"state", runStateName(state)},
           {"definition", definition_},
           {"speed", speed_},
