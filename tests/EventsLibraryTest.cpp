@@ -1,16 +1,20 @@
 // Tests of the events library: registrations and their reports, the request and event queue, the
 // host's definitions and the process-wide manager under several threads.
 #include "qveventsmanagement.h"
+#include "QVNodePool.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1026,4 +1030,56 @@ TEST(EventsLibrary, ManyHandlersOfOneDefinitionLeaveInAnyOrder) {
     ASSERT_EQ(journal.take(), expected) << "after h" << h;
   }
   EXPECT_TRUE(model.empty());
+}
+
+// The managers' node pool, driven at random against a model: live blocks never overlap (each
+// keeps the bytes written into it), are aligned, and a block freed while others live goes to the
+// next request of its size only; once every block is back, blocks come from the front again.
+TEST(EventsLibrary, NodePoolBlocksNeverOverlap) {
+  struct Live {
+    unsigned char* block;
+    std::size_t bytes;
+    unsigned char fill;
+  };
+  QVNodePool pool;
+  std::mt19937 random(7);
+  std::vector<Live> live;
+  unsigned char fill = 0;
+  const auto intact = [](const Live& l) {
+    for (std::size_t i = 0; i < l.bytes; ++i) {
+      if (l.block[i] != l.fill) return false;
+    }
+    return true;
+  };
+  void* first = nullptr;
+  for (int round = 0; round < 3; ++round) {
+    for (int step = 0; step < 6000; ++step) {
+      if (live.empty() || random() % 3 != 0) {
+        const std::size_t bytes = 1 + random() % QVNodePool::kMaxBlock;
+        auto* block = static_cast<unsigned char*>(pool.allocate(bytes));
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % QVNodePool::kGranule, 0u);
+        std::memset(block, ++fill, bytes);
+        live.push_back({block, bytes, fill});
+        if (first == nullptr) first = block;
+      } else {
+        const std::size_t k = random() % live.size();
+        ASSERT_TRUE(intact(live[k])) << "round " << round << " step " << step;
+        const Live freed = live[k];
+        live[k] = live.back();
+        live.pop_back();
+        pool.deallocate(freed.block, freed.bytes);
+        if (!live.empty()) {
+          EXPECT_EQ(pool.allocate(freed.bytes), freed.block) << "a freed block goes to the next request of its size";
+          pool.deallocate(freed.block, freed.bytes);
+        }
+      }
+    }
+    for (const Live& l : live) ASSERT_TRUE(intact(l)) << "round " << round;
+    EXPECT_EQ(pool.live(), live.size());
+    for (const Live& l : live) pool.deallocate(l.block, l.bytes);
+    live.clear();
+    void* again = pool.allocate(QVNodePool::kGranule);
+    EXPECT_EQ(again, first) << "round " << round;
+    pool.deallocate(again, QVNodePool::kGranule);
+  }
 }

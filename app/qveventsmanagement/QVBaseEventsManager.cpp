@@ -5,6 +5,7 @@
 #include "QVEventHandler.h"
 #include "QVEventRequest.h"
 #include "QVMutex.h"
+#include "QVNodePool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,15 +55,48 @@ class Registration {
   int references_ = 1;  // its list's, plus one per snapshot holding it
 };
 
-using RegistrationList = std::list<Registration>;
+using RegistrationList = std::list<Registration, QVNodeAllocator<Registration>>;
 using Position = RegistrationList::iterator;
+
+// A manager's own copy of a definition: in its node pool when the class makes in-place copies
+// that fit, else from clone().
+class PooledDefDeleter {
+ public:
+  PooledDefDeleter(QVNodePool* pool = nullptr, std::size_t size = 0) : pool_(pool), size_(size) {}
+  void operator()(CQVEventDef* def) const {
+    if (size_ == 0) {
+      delete def;
+    } else {
+      def->~CQVEventDef();
+      pool_->deallocate(def, size_);
+    }
+  }
+
+ private:
+  QVNodePool* pool_;
+  std::size_t size_;  // 0: made by clone()
+};
+using PooledDef = std::unique_ptr<CQVEventDef, PooledDefDeleter>;
+
+PooledDef copyInto(QVNodePool& pool, const CQVEventDef& def) {
+  const std::size_t size = def.cloneSize();
+  if (size == 0 || size > QVNodePool::kMaxBlock) return PooledDef(def.clone());
+  void* where = pool.allocate(size);
+  try {
+    return PooledDef(def.cloneAt(where), PooledDefDeleter(&pool, size));
+  } catch (...) {
+    pool.deallocate(where, size);
+    throw;
+  }
+}
 
 // The registrations of one definition. Most definitions have a handful; one that many handlers
 // share (every group waiting for the same event) gets an index from handler to its positions, so
 // that unregistering stays cheap whatever the order handlers leave in.
 class DefinitionEntry {
  public:
-  explicit DefinitionEntry(std::unique_ptr<CQVEventDef> definition) : def(std::move(definition)) {}
+  DefinitionEntry(const CQVEventDef& definition, QVNodePool& pool)
+      : def(copyInto(pool, definition)), registrations_(QVNodeAllocator<Registration>(&pool)) {}
 
   RegistrationList& registrations() { return registrations_; }
   bool empty() const { return registrations_.empty(); }
@@ -91,7 +125,7 @@ class DefinitionEntry {
     return position;
   }
 
-  std::unique_ptr<CQVEventDef> def;  // the table's key points at this clone
+  PooledDef def;  // the table's key points at this copy
 
  private:
   static constexpr std::size_t kIndexFrom = 16;
@@ -110,6 +144,9 @@ struct QueuedItem {
 }  // namespace
 
 struct CQVBaseEventsManager::Impl {
+  // At most one entry per two buckets: with tens of thousands of definitions (a few per group) a
+  // lookup then rarely walks past the entry it wants, each step of that walk being a cache miss.
+  Impl() { entries.max_load_factor(0.5f); }
   // Registration lock. Serialises registerOnEvent, unregisterOnEvent and unregisterAllHandlers of
   // this manager and is held across registeredFirstHandlerForEvent/unregisteredLastHandlerForEvent,
   // so that first/last hooks for one definition cannot reorder between threads. Recursive, as hooks
@@ -119,13 +156,20 @@ struct CQVBaseEventsManager::Impl {
 
   // Data lock: guards every member below. A leaf lock: nothing else is taken while it is held, and
   // no hook, handler or request is called under it (only definitions' hash/equals, for lookups,
-  // and clone, for a report that has to wait).
+  // and their copies, for a new entry or a report that has to wait).
   mutable QVMutex mutex;
-  std::unordered_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual> entries QV_GUARDED_BY(mutex);
-  std::unordered_map<CQVEventHandler*, HandlerState> handlers QV_GUARDED_BY(mutex);
-  std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
+  // The nodes of the three containers below and the entries' copies of definitions.
+  QVNodePool pool QV_GUARDED_BY(mutex);
+  using Entries = std::unordered_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual,
+                                     QVNodeAllocator<std::pair<const CQVEventDef* const, DefinitionEntry>>>;
+  using Handlers = std::unordered_map<CQVEventHandler*, HandlerState, std::hash<CQVEventHandler*>,
+                                      std::equal_to<CQVEventHandler*>,
+                                      QVNodeAllocator<std::pair<CQVEventHandler* const, HandlerState>>>;
+  Entries entries QV_GUARDED_BY(mutex){Entries::allocator_type(&pool)};
+  Handlers handlers QV_GUARDED_BY(mutex){Handlers::allocator_type(&pool)};
   // Registrations dropped while a delivery's snapshot still held them.
-  RegistrationList retired QV_GUARDED_BY(mutex);
+  RegistrationList retired QV_GUARDED_BY(mutex){RegistrationList::allocator_type(&pool)};
+  std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
   // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it
   // only as a hint that the queue is busy.
   std::atomic<bool> running{false};
@@ -283,15 +327,15 @@ CQVBaseEventsManager::~CQVBaseEventsManager() = default;
 bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandler* handler) {
   if (handler == nullptr) return false;
   const std::shared_ptr<Impl> impl = impl_;
-  std::unique_ptr<CQVEventDef> copy(def.clone());
   QVCriticalSectionLock registrationLock(impl->registrationLock);
   bool first = false;
   {
     QVMutexLock lock(impl->mutex);
     auto it = impl->entries.find(&def);
     if (it == impl->entries.end()) {
-      const CQVEventDef* key = copy.get();
-      it = impl->entries.emplace(key, DefinitionEntry(std::move(copy))).first;
+      DefinitionEntry entry(def, impl->pool);
+      const CQVEventDef* key = entry.def.get();
+      it = impl->entries.emplace(key, std::move(entry)).first;
     }
     first = it->second.empty();
     HandlerState& state = impl->handlers[handler];  // a node: stays where it is while it exists
@@ -352,7 +396,16 @@ bool CQVBaseEventsManager::unregisterOnEvent(const CQVEventDef& def, CQVEventHan
 void CQVBaseEventsManager::unregisterAllHandlers() {
   const std::shared_ptr<Impl> impl = impl_;
   QVCriticalSectionLock registrationLock(impl->registrationLock);
-  std::vector<std::unique_ptr<CQVEventDef>> dropped;
+  std::vector<PooledDef> dropped;
+  // The copies may live in the pool: they go with the data lock held, whatever the hooks do.
+  struct DropWithLock {
+    Impl& impl;
+    std::vector<PooledDef>& defs;
+    ~DropWithLock() {
+      QVMutexLock lock(impl.mutex);
+      defs.clear();
+    }
+  } dropWithLock{*impl, dropped};
   {
     QVMutexLock lock(impl->mutex);
     for (auto& [key, entry] : impl->entries) {

@@ -7,3 +7,7 @@ bool CQVEventDef::operator==(const CQVEventDef& other) const {
 }
 
 std::size_t CQVEventDef::hash() const { return typeid(*this).hash_code(); }
+
+std::size_t CQVEventDef::cloneSize() const { return 0; }
+
+CQVEventDef* CQVEventDef::cloneAt(void*) const { return nullptr; }

@@ -8,12 +8,17 @@
 // less than the other exactly when equal). CQVEventDefLess orders definitions of any classes.
 // hash() must agree with equals() too: equal definitions hash alike. Managers find definitions by
 // hash, so a class with many distinct definitions alive at once (one per group, say) overrides it.
+// In-place copies: a class with many definitions alive at once (one per group) also overrides
+// cloneSize() and cloneAt() (with QVCloneAt), so that a manager can keep its copies in memory of
+// its own, next to its other nodes.
 // Threads: definitions are values; a manager calls hash() and equals() with its internal data lock
 // held, so they must not call back into any events manager.
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 
 class CQVEventDef {
@@ -27,6 +32,11 @@ class CQVEventDef {
   // The default hashes the run-time class alone: right for any class, but every definition of a
   // class that keeps it lands in one bucket.
   virtual std::size_t hash() const;
+  // A copy built at `where`, which holds cloneSize() bytes aligned for any type; the caller ends
+  // it with its destructor and frees the memory itself. The default cloneSize() is 0: the class
+  // makes no such copies, and cloneAt() is not called.
+  virtual std::size_t cloneSize() const;
+  virtual CQVEventDef* cloneAt(void* where) const;
 
   // Same run-time class and equals().
   bool operator==(const CQVEventDef& other) const;
@@ -68,4 +78,11 @@ struct CQVEventDefEqual {
 // Mixes `value` into `seed`, for hash() of definitions with several fields.
 inline std::size_t QVHashCombine(std::size_t seed, std::size_t value) {
   return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
+}
+
+// cloneAt() of the final class `Def`: a copy of a class that may be derived from would slice.
+template <class Def>
+CQVEventDef* QVCloneAt(const Def& def, void* where) {
+  static_assert(std::is_final<Def>::value, "in-place copies are for final classes");
+  return ::new (where) Def(def);
 }

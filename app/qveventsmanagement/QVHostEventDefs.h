@@ -11,7 +11,7 @@
 
 #include <string>
 
-class CQVGroupFinishedRunningEventDef : public CQVEventDef {
+class CQVGroupFinishedRunningEventDef final : public CQVEventDef {
  public:
   explicit CQVGroupFinishedRunningEventDef(const std::string& groupName);
 
@@ -20,6 +20,8 @@ class CQVGroupFinishedRunningEventDef : public CQVEventDef {
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
   std::size_t hash() const override;
+  std::size_t cloneSize() const override { return sizeof(*this); }
+  CQVEventDef* cloneAt(void* where) const override { return QVCloneAt(*this, where); }
 
   const std::string& getGroupName() const { return groupName_; }
 
@@ -27,7 +29,7 @@ class CQVGroupFinishedRunningEventDef : public CQVEventDef {
   std::string groupName_;
 };
 
-class CQVGroupAllVusersInitEventDef : public CQVEventDef {
+class CQVGroupAllVusersInitEventDef final : public CQVEventDef {
  public:
   explicit CQVGroupAllVusersInitEventDef(const std::string& groupName);
   // A null name is taken as empty.
@@ -38,6 +40,8 @@ class CQVGroupAllVusersInitEventDef : public CQVEventDef {
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
   std::size_t hash() const override;
+  std::size_t cloneSize() const override { return sizeof(*this); }
+  CQVEventDef* cloneAt(void* where) const override { return QVCloneAt(*this, where); }
 
   const std::string& getGroupName() const { return groupName_; }
 

@@ -15,6 +15,8 @@ class CQVGroupActionRunnerFinishedEventDef final : public CQVActionRunnerFinishe
   bool equals(const CQVEventDef& other) const override;
   bool lessThan(const CQVEventDef& other) const override;
   std::size_t hash() const override;
+  std::size_t cloneSize() const override { return sizeof(*this); }
+  CQVEventDef* cloneAt(void* where) const override { return QVCloneAt(*this, where); }
 
   const std::string& getGroupName() const { return groupName; }
 
