@@ -86,3 +86,33 @@ CQVEventDef* QVCloneAt(const Def& def, void* where) {
   static_assert(std::is_final<Def>::value, "in-place copies are for final classes");
   return ::new (where) Def(def);
 }
+
+// A copy of a definition that its holder keeps for its own lifetime: inside the holder when the
+// class makes in-place copies of up to kInline bytes, else from clone(). Neither copied nor moved,
+// as the copy may live inside it.
+class QVEventDefCopy {
+ public:
+  static constexpr std::size_t kInline = 64;
+
+  explicit QVEventDefCopy(const CQVEventDef& def) {
+    const std::size_t size = def.cloneSize();
+    inPlace_ = size != 0 && size <= kInline;
+    def_ = inPlace_ ? def.cloneAt(storage_) : def.clone();
+  }
+  ~QVEventDefCopy() {
+    if (inPlace_) {
+      def_->~CQVEventDef();
+    } else {
+      delete def_;
+    }
+  }
+  QVEventDefCopy(const QVEventDefCopy&) = delete;
+  QVEventDefCopy& operator=(const QVEventDefCopy&) = delete;
+
+  const CQVEventDef& get() const { return *def_; }
+
+ private:
+  alignas(std::max_align_t) unsigned char storage_[kInline];
+  CQVEventDef* def_;
+  bool inPlace_;
+};

@@ -8,7 +8,7 @@
 QV_SOURCE_FILE("QVBaseRunnerEventHandler.cpp");
 
 CQVBaseRunnerEventHandler::CQVBaseRunnerEventHandler(const CQVEventDef& def, CQVBaseRunner* runner)
-    : eventDef(def.clone()), runner(runner) {
+    : eventDef(def), runner(runner) {
   QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::CQVBaseRunnerEventHandler");
 }
 
@@ -18,7 +18,7 @@ CQVBaseRunnerEventHandler::~CQVBaseRunnerEventHandler() {
 
 void CQVBaseRunnerEventHandler::onEvent(const CQVEventDef& def) {
   QV_TRACE_SCOPE("CQVBaseRunnerEventHandler::onEvent");
-  if (runner && *eventDef == def) {
+  if (runner && eventDef.get() == def) {
     runner->assertSchedulerLockHeld();  // the scheduler events manager's delivery holds it
     eventArrived = true;
     runner->onEvent(def, this);

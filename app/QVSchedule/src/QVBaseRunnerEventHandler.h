@@ -7,7 +7,6 @@
 #include "QVEventDef.h"
 #include "QVEventHandler.h"
 
-#include <memory>
 
 class CQVBaseRunner;
 
@@ -20,13 +19,13 @@ class CQVBaseRunnerEventHandler : public CQVEventHandler {
   void setUnregisteredFromEvent(const CQVEventDef& def, long remainingRegistrations) override;
   std::string getName() const override;
 
-  const CQVEventDef& getEventDef() const { return *eventDef; }
+  const CQVEventDef& getEventDef() const { return eventDef.get(); }
   bool hasEventArrived() const { return eventArrived; }
   void detach() { runner = nullptr; }
   CQVBaseRunner* getRunner() const { return runner; }
 
  private:
-  std::unique_ptr<CQVEventDef> eventDef;
+  QVEventDefCopy eventDef;
   CQVBaseRunner* runner;
   bool eventArrived = false;
 };
