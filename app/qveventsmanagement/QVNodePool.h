@@ -1,5 +1,6 @@
 // Memory for the nodes of node-based containers (lists, maps, hashed maps) that one owner keeps
-// under one lock: the events managers' registrations and the timer's pending handlers.
+// under one lock: an events manager's registrations, its records of handlers and its copies of
+// definitions.
 //
 // Why: a large schedule registers tens of thousands of nodes on the timer thread and frees them
 // on the host's thread at stop. The general allocator keeps such blocks on per-size free lists
