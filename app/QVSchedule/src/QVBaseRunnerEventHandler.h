@@ -7,7 +7,6 @@
 #include "QVEventDef.h"
 #include "QVEventHandler.h"
 
-
 class CQVBaseRunner;
 
 class CQVBaseRunnerEventHandler : public CQVEventHandler {
