@@ -79,8 +79,8 @@ class PooledDefDeleter {
 using PooledDef = std::unique_ptr<CQVEventDef, PooledDefDeleter>;
 
 PooledDef copyInto(QVNodePool& pool, const CQVEventDef& def) {
-  const std::size_t size = def.cloneSize();
-  if (size == 0 || size > QVNodePool::kMaxBlock) return PooledDef(def.clone());
+  const std::size_t size = QVInPlaceCopySize(def, QVNodePool::kMaxBlock);
+  if (size == 0) return PooledDef(def.clone());
   void* where = pool.allocate(size);
   try {
     return PooledDef(def.cloneAt(where), PooledDefDeleter(&pool, size));

@@ -87,6 +87,13 @@ CQVEventDef* QVCloneAt(const Def& def, void* where) {
   return ::new (where) Def(def);
 }
 
+// The size of an in-place copy of `def` when its class makes them and the copy fits in `limit`
+// bytes; else 0, and the copy comes from clone().
+inline std::size_t QVInPlaceCopySize(const CQVEventDef& def, std::size_t limit) {
+  const std::size_t size = def.cloneSize();
+  return size <= limit ? size : 0;
+}
+
 // A copy of a definition that its holder keeps for its own lifetime: inside the holder when the
 // class makes in-place copies of up to kInline bytes, else from clone(). Neither copied nor moved,
 // as the copy may live inside it.
@@ -95,8 +102,7 @@ class QVEventDefCopy {
   static constexpr std::size_t kInline = 64;
 
   explicit QVEventDefCopy(const CQVEventDef& def) {
-    const std::size_t size = def.cloneSize();
-    inPlace_ = size != 0 && size <= kInline;
+    inPlace_ = QVInPlaceCopySize(def, kInline) != 0;
     def_ = inPlace_ ? def.cloneAt(storage_) : def.clone();
   }
   ~QVEventDefCopy() {
