@@ -7,6 +7,9 @@
 #include "QVMutex.h"
 #include "QVNodePool.h"
 
+#include <absl/container/node_hash_map.h>
+#include <absl/hash/hash.h>
+
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -144,9 +147,6 @@ struct QueuedItem {
 }  // namespace
 
 struct CQVBaseEventsManager::Impl {
-  // At most one entry per two buckets: with tens of thousands of definitions (a few per group) a
-  // lookup then rarely walks past the entry it wants, each step of that walk being a cache miss.
-  Impl() { entries.max_load_factor(0.5f); }
   // Registration lock. Serialises registerOnEvent, unregisterOnEvent and unregisterAllHandlers of
   // this manager and is held across registeredFirstHandlerForEvent/unregisteredLastHandlerForEvent,
   // so that first/last hooks for one definition cannot reorder between threads. Recursive, as hooks
@@ -160,11 +160,16 @@ struct CQVBaseEventsManager::Impl {
   mutable QVMutex mutex;
   // The nodes of the three containers below and the entries' copies of definitions.
   QVNodePool pool QV_GUARDED_BY(mutex);
-  using Entries = std::unordered_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual,
-                                     QVNodeAllocator<std::pair<const CQVEventDef* const, DefinitionEntry>>>;
-  using Handlers = std::unordered_map<CQVEventHandler*, HandlerState, std::hash<CQVEventHandler*>,
-                                      std::equal_to<CQVEventHandler*>,
-                                      QVNodeAllocator<std::pair<CQVEventHandler* const, HandlerState>>>;
+  // Open-addressing tables whose values live in nodes (registrations point at their handler's
+  // state, which must not move). A lookup reads a group of control bytes, a slot and the node it
+  // wants. With std::unordered_map each lookup also read the node before its bucket's first one,
+  // a node of some other bucket: at tens of thousands of definitions that was one more cache miss
+  // per lookup, and a group's start makes several.
+  using Entries = absl::node_hash_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual,
+                                      QVNodeAllocator<std::pair<const CQVEventDef* const, DefinitionEntry>>>;
+  using Handlers = absl::node_hash_map<CQVEventHandler*, HandlerState, absl::Hash<CQVEventHandler*>,
+                                       std::equal_to<CQVEventHandler*>,
+                                       QVNodeAllocator<std::pair<CQVEventHandler* const, HandlerState>>>;
   Entries entries QV_GUARDED_BY(mutex){Entries::allocator_type(&pool)};
   Handlers handlers QV_GUARDED_BY(mutex){Handlers::allocator_type(&pool)};
   // Registrations dropped while a delivery's snapshot still held them.
