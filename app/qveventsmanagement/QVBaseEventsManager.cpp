@@ -138,6 +138,13 @@ class DefinitionEntry {
   std::unique_ptr<Index> index_;    // each handler's positions, earliest first; for large entries
 };
 
+// Abseil's tables take a key's place from the high bits of its hash and a tag from the low seven,
+// so the hash a definition gives (an action's number, say, or 0 and 1 in a test) is mixed first:
+// otherwise definitions with small hashes would pile up at one place.
+struct MixedDefHash {
+  std::size_t operator()(const CQVEventDef* def) const { return absl::HashOf(def->hash()); }
+};
+
 // Exactly one of the two is set.
 struct QueuedItem {
   std::unique_ptr<CQVEventRequest> request;
@@ -165,7 +172,7 @@ struct CQVBaseEventsManager::Impl {
   // wants. With std::unordered_map each lookup also read the node before its bucket's first one,
   // a node of some other bucket: at tens of thousands of definitions that was one more cache miss
   // per lookup, and a group's start makes several.
-  using Entries = absl::node_hash_map<const CQVEventDef*, DefinitionEntry, CQVEventDefHash, CQVEventDefEqual,
+  using Entries = absl::node_hash_map<const CQVEventDef*, DefinitionEntry, MixedDefHash, CQVEventDefEqual,
                                       QVNodeAllocator<std::pair<const CQVEventDef* const, DefinitionEntry>>>;
   using Handlers = absl::node_hash_map<CQVEventHandler*, HandlerState, absl::Hash<CQVEventHandler*>,
                                        std::equal_to<CQVEventHandler*>,
