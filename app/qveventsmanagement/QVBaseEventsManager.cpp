@@ -132,6 +132,8 @@ class DefinitionEntry {
 
  private:
   static constexpr std::size_t kIndexFrom = 16;
+  // A standard table, not abseil's as for the manager's own tables: with abseil's flat table, the
+  // scale benchmark's stop of a started schedule of 10,000 groups took 79 to 91 ms, not 72 to 76.
   using Index = std::unordered_map<CQVEventHandler*, std::vector<Position>>;
 
   RegistrationList registrations_;  // live ones only, in registration order

@@ -127,7 +127,7 @@ class QVNodePool {
 };
 
 // A standard allocator over a QVNodePool: single objects up to the pool's largest block come
-// from the pool, arrays (a hashed map's buckets) and larger objects from operator new. Copies
+// from the pool, arrays (a hashed table's slots) and larger objects from operator new. Copies
 // share the pool; two allocators are equal when they share one, so lists can splice between
 // containers of one owner.
 template <class T>
