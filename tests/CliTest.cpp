@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <poll.h>
 #include <set>
@@ -24,6 +25,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -809,6 +811,28 @@ bool signalPending(pid_t pid, int signal) {
   return false;
 }
 
+// Waits, at most `timeout`, until every thread of `pid` sleeps. Signals are sent only then: under
+// the thread sanitizer's runtime, a signal that lands while a thread of the program is still
+// starting was seen to vanish (the handler never ran, nothing stayed pending). A spinning wait
+// never lets this hold.
+bool allThreadsAsleep(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    bool asleep = true;
+    std::error_code error;
+    for (fs::directory_iterator task("/proc/" + std::to_string(pid) + "/task", error), end; !error && task != end;
+         task.increment(error)) {
+      std::ifstream stat(task->path() / "stat");
+      const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      const std::size_t name = text.rfind(')');  // the state follows the command name: "pid (comm) S ..."
+      asleep = asleep && name != std::string::npos && text.compare(name, 3, ") S") == 0;
+    }
+    if (asleep && !error) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
 TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
   struct Case {
     int signal;
@@ -825,6 +849,7 @@ TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
     launch.closeInput = c.closeInput;
     CliProcess cli({"run", "--speed", c.speed}, launch);
     ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
+    ASSERT_TRUE(allThreadsAsleep(cli.pid(), 10s)) << c.speed;
     kill(cli.pid(), c.signal);
     EXPECT_EQ(cli.finish(10s), 3) << cli.output();
     EXPECT_THAT(cli.output(), testing::HasSubstr(c.note));
@@ -840,6 +865,7 @@ TEST(CliSignalTest, SecondInterruptExitsAtOnce) {
   // Nothing more is written for 15 s. With its output blocked the program cannot finish the clean
   // stop the first signal asks for.
   cli.fillOutputPipe();
+  ASSERT_TRUE(allThreadsAsleep(cli.pid(), 10s));
   kill(cli.pid(), SIGINT);
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (signalPending(cli.pid(), SIGINT) && std::chrono::steady_clock::now() < deadline) {
