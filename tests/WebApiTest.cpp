@@ -299,6 +299,17 @@ TEST(WebApi, CallsNeedTheTokenOffLoopbackAndAnswer409WhenTheyDoNotApply) {
   EXPECT_EQ(run.child().wait(30s), 3) << run.child().output();
 }
 
+// A stop typed twice: the first stops the run; the second, left over, ends the program instead of
+// being dropped, which kept the page up for the whole linger. So does a stop that comes as the run
+// ends, between its loop and the linger.
+TEST(WebApi, AStopLeftOverFromTheRunEndsTheLinger) {
+  ServedRun run({"run", "--speed", "5", "--serve", "127.0.0.1:0", "--serve-linger", "60"});
+  ASSERT_GE(run.child().waitFor("runVusers", 30s), 0) << run.child().output();
+  run.child().send("s\ns\n");
+  EXPECT_EQ(run.child().wait(10s), 3) << run.child().output();
+  EXPECT_THAT(run.child().output(), testing::Not(HasSubstr("serving the final state")));
+}
+
 // ---- the event stream ----
 
 bool hasBatchOf(const std::vector<SseEvent>& events, long running) {

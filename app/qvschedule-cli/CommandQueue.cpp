@@ -1,5 +1,7 @@
 #include "CommandQueue.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* keyOrigin(ConsoleInput::Command command) {
@@ -13,11 +15,21 @@ const char* keyOrigin(ConsoleInput::Command command) {
   return "?";
 }
 
+// A stop posted by a key or a signal (the API's calls are answered instead).
+bool isPostedStop(const CommandQueue::Request& request) {
+  return request.id == 0 && request.command != ConsoleInput::Command::Pause &&
+         request.command != ConsoleInput::Command::Resume;
+}
+
 }  // namespace
 
 void CommandQueue::push(Request request) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) {
+      stopLeftOver_ = stopLeftOver_ || isPostedStop(request);
+      return;
+    }
     queue_.push_back(std::move(request));
   }
   event_->set();
@@ -46,11 +58,12 @@ CommandQueue::Answer CommandQueue::call(Command command, std::chrono::millisecon
   return answer;
 }
 
-std::vector<CommandQueue::Request> CommandQueue::take() {
+std::optional<CommandQueue::Request> CommandQueue::take() {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<Request> taken(queue_.begin(), queue_.end());
-  queue_.clear();
-  return taken;
+  if (queue_.empty()) return std::nullopt;
+  Request oldest = std::move(queue_.front());
+  queue_.pop_front();
+  return oldest;
 }
 
 void CommandQueue::answer(std::uint64_t id, Answer answer) {
@@ -69,7 +82,13 @@ void CommandQueue::close(const std::string& reason) {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
     closedReason_ = reason;
+    stopLeftOver_ = stopLeftOver_ || std::any_of(queue_.begin(), queue_.end(), isPostedStop);
     queue_.clear();
   }
   answered_.notify_all();
+}
+
+bool CommandQueue::stopLeftOver() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopLeftOver_;
 }

@@ -20,7 +20,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 class CommandQueue {
  public:
@@ -42,20 +41,26 @@ class CommandQueue {
   // Queues `command` from the API and waits up to `timeout` for the loop's answer.
   Answer call(Command command, std::chrono::milliseconds timeout);
   std::shared_ptr<QVEvent> event() const { return event_; }
-  std::vector<Request> take();
+  // The oldest request, if any. The loop takes one at a time: what it leaves when the run ends
+  // stays queued for close().
+  std::optional<Request> take();
   void answer(std::uint64_t id, Answer answer);
   // The loop is over: waiting and later callers get Outcome::Over with `reason`.
   void close(const std::string& reason);
+  // Whether a stop key or signal was left unserved by the loop or arrived after close(): a
+  // stop typed as the run ends is kept for what follows it (the live page's linger).
+  bool stopLeftOver() const;
 
  private:
   void push(Request request);
 
   std::shared_ptr<QVEvent> event_ = std::make_shared<QVEvent>();
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable answered_;
   std::deque<Request> queue_;
   std::map<std::uint64_t, std::optional<Answer>> answers_;  // of the callers waiting
   std::uint64_t nextId_ = 1;
   bool closed_ = false;
   std::string closedReason_;
+  bool stopLeftOver_ = false;
 };

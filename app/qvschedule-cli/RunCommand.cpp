@@ -162,11 +162,11 @@ bool RunLoop::run() {
 }
 
 void RunLoop::serveCommands(std::uint64_t now) {
-  const std::vector<CommandQueue::Request> todo = commands_.take();
   if (outputFailed_->load() && !session_.vusers->isFinished()) stop(now, "stopping (an output failed)");
-  for (const CommandQueue::Request& request : todo) {
-    if (stopped_ || session_.vusers->isFinished()) break;  // the queue's close answers the rest
-    commands_.answer(request.id, serve(request, now));
+  while (!stopped_ && !session_.vusers->isFinished()) {  // the queue's close answers the rest
+    const std::optional<CommandQueue::Request> request = commands_.take();
+    if (!request) break;
+    commands_.answer(request->id, serve(*request, now));
   }
 }
 
@@ -285,7 +285,9 @@ int commandRun(const RunOptions& options) {
   session.close();
   if (!loop.started()) return exitcode::kSchedulerFailed;
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
-  if (serveRun) serveRun->finish(session);  // the final state stays readable for --serve-linger
+  // The final state stays readable for --serve-linger, unless a stop typed as the run ended asks
+  // to end now.
+  if (serveRun) serveRun->finish(session, commands.stopLeftOver());
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;

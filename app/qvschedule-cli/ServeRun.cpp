@@ -74,9 +74,9 @@ std::string ServeRun::description() const {
   return "live page: " + url + (token_.empty() ? "" : " (every API call needs Authorization: Bearer " + token_ + ")");
 }
 
-void ServeRun::finish(Session& session) {
+void ServeRun::finish(Session& session, bool stopLeftOver) {
   status_->freeze();
-  linger(session);
+  if (!stopLeftOver) linger(session);
   server_->stop();
   session.console.setTap(nullptr);
 }

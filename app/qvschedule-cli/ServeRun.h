@@ -31,9 +31,10 @@ class ServeRun {
   // "live page: URL" (with the token), for the header of the run.
   std::string description() const;
   LiveRun* live() { return live_.get(); }
-  // After Session::close(): the final status from now on, --serve-linger, then the server stops.
-  // Called whenever start() succeeded, before the session goes.
-  void finish(Session& session);
+  // After Session::close(): the final status from now on, --serve-linger (none when a stop key
+  // or signal is left over from the run), then the server stops. Called whenever start()
+  // succeeded, before the session goes.
+  void finish(Session& session, bool stopLeftOver);
 
  private:
   ServeRun() = default;
