@@ -140,3 +140,15 @@ class ChildProcess {
   std::vector<Line> lines_;
   bool ended_ = false;
 };
+
+// Polls `done` every 5 ms until it holds or `timeout` passes; whether it held. For what a child
+// process does that no line of its output tells.
+template <typename Done>
+bool pollUntil(Done done, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}

@@ -1,5 +1,7 @@
 // The qvschedule program, run as a subprocess: check, preview (timeline, SVG, CSV) and run at a
 // high speed, with pause, resume and stop driven through standard input.
+#include "ChildProcess.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -811,26 +813,20 @@ bool signalPending(pid_t pid, int signal) {
   return false;
 }
 
-// Waits, at most `timeout`, until every thread of `pid` sleeps. Signals are sent only then: under
-// the thread sanitizer's runtime, a signal that lands while a thread of the program is still
-// starting was seen to vanish (the handler never ran, nothing stayed pending). A spinning wait
-// never lets this hold.
-bool allThreadsAsleep(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    bool asleep = true;
-    std::error_code error;
-    for (fs::directory_iterator task("/proc/" + std::to_string(pid) + "/task", error), end; !error && task != end;
-         task.increment(error)) {
-      std::ifstream stat(task->path() / "stat");
-      const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-      const std::size_t name = text.rfind(')');  // the state follows the command name: "pid (comm) S ..."
-      asleep = asleep && name != std::string::npos && text.compare(name, 3, ") S") == 0;
-    }
-    if (asleep && !error) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
+// Whether every thread of `pid` sleeps. Signals are sent only then: under the thread sanitizer's
+// runtime, a signal that lands while a thread of the program is still starting was seen to vanish
+// (the handler never ran, nothing stayed pending). A spinning wait never lets this hold.
+bool allThreadsAsleep(pid_t pid) {
+  bool asleep = true;
+  std::error_code error;
+  for (fs::directory_iterator task("/proc/" + std::to_string(pid) + "/task", error), end; !error && task != end;
+       task.increment(error)) {
+    std::ifstream stat(task->path() / "stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t name = text.rfind(')');  // the state follows the command name: "pid (comm) S ..."
+    asleep = asleep && name != std::string::npos && text.compare(name, 3, ") S") == 0;
   }
+  return asleep && !error;
 }
 
 TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
@@ -849,7 +845,7 @@ TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
     launch.closeInput = c.closeInput;
     CliProcess cli({"run", "--speed", c.speed}, launch);
     ASSERT_TRUE(cli.waitForLine("runVusers")) << cli.output();
-    ASSERT_TRUE(allThreadsAsleep(cli.pid(), 10s)) << c.speed;
+    ASSERT_TRUE(pollUntil([&] { return allThreadsAsleep(cli.pid()); }, 10s)) << c.speed;
     kill(cli.pid(), c.signal);
     EXPECT_EQ(cli.finish(10s), 3) << cli.output();
     EXPECT_THAT(cli.output(), testing::HasSubstr(c.note));
@@ -865,12 +861,9 @@ TEST(CliSignalTest, SecondInterruptExitsAtOnce) {
   // Nothing more is written for 15 s. With its output blocked the program cannot finish the clean
   // stop the first signal asks for.
   cli.fillOutputPipe();
-  ASSERT_TRUE(allThreadsAsleep(cli.pid(), 10s));
+  ASSERT_TRUE(pollUntil([&] { return allThreadsAsleep(cli.pid()); }, 10s));
   kill(cli.pid(), SIGINT);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (signalPending(cli.pid(), SIGINT) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
+  pollUntil([&] { return !signalPending(cli.pid(), SIGINT); }, 10s);
   kill(cli.pid(), SIGINT);
   EXPECT_EQ(cli.finish(10s), 130);
 }

@@ -147,17 +147,6 @@ Window window(const std::vector<TargetServer::Hit>& hits, Clock::time_point from
   return w;
 }
 
-// Polls `done` until it holds or `timeout` passes.
-template <typename Done>
-bool eventually(Done done, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
 // The built-in typical road at 20x: batches of 3, 3, 3 and 1 vusers every 15 s of schedule
 // (0.75 s of real time), 60 s of duration, stop all. Each vuser keeps its own connection.
 TEST(HttpRun, TypicalRoadRequestRateFollowsTheRunningVusers) {
@@ -217,7 +206,7 @@ TEST(HttpRun, TypicalRoadRequestRateFollowsTheRunningVusers) {
 TEST(HttpRun, PauseHoldsTheLoopsAndResumeRestartsThem) {
   TargetServer server;
   auto cli = startCli({kData + "/http_run_then_wait.xml", "--http", server.url("/ok"), "--think-ms", "10"});
-  ASSERT_TRUE(eventually([&] { return server.total() >= 10; }, 10s)) << cli->output();
+  ASSERT_TRUE(pollUntil([&] { return server.total() >= 10; }, 10s)) << cli->output();
   ASSERT_TRUE(cli->send("p\n"));
   const long paused = cli->waitFor("onSchedulerPaused", 10s);
   ASSERT_GE(paused, 0) << cli->output();
@@ -227,7 +216,7 @@ TEST(HttpRun, PauseHoldsTheLoopsAndResumeRestartsThem) {
   const std::size_t held = server.total();
   for (const auto& hit : server.hits()) EXPECT_LT(secondsBetween(pausedSeen, hit.at), 0.02) << "a request while paused";
   ASSERT_TRUE(cli->send("r\n"));
-  EXPECT_TRUE(eventually([&] { return server.total() >= held + 10; }, 10s)) << cli->output();
+  EXPECT_TRUE(pollUntil([&] { return server.total() >= held + 10; }, 10s)) << cli->output();
   ASSERT_TRUE(cli->send("s\n"));
   EXPECT_EQ(cli->wait(20s), 3) << cli->output();
   EXPECT_LE(server.peakInProgress("/ok"), 2);  // one request at a time per vuser

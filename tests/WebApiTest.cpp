@@ -27,17 +27,6 @@ using Clock = std::chrono::steady_clock;
 const std::string kCli = QVSCHEDULE_CLI;
 constexpr auto kDeadline = 30s;
 
-// Polls `done` every 10 ms until it holds or the deadline passes; whether it held.
-template <typename Done>
-bool pollUntil(Done done, std::chrono::milliseconds timeout = kDeadline) {
-  const auto deadline = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
 // "mm:ss.mmm" at the start of a timeline line, in seconds.
 double lineSeconds(const std::string& line) {
   return std::stoi(line.substr(0, 2)) * 60 + std::stod(line.substr(3, 6));
