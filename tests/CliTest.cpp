@@ -800,35 +800,6 @@ TEST(CliUsageTest, HelpVersionAndUsageErrors) {
 // ---------------------------------------------------------------------------------------------
 // Signals and exit codes of a run.
 
-// Whether `signal` is still pending for the process (not yet taken by a handler).
-bool signalPending(pid_t pid, int signal) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  const unsigned long long bit = 1ULL << (signal - 1);
-  while (std::getline(status, line)) {
-    if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
-      if (std::stoull(line.substr(7), nullptr, 16) & bit) return true;
-    }
-  }
-  return false;
-}
-
-// Whether every thread of `pid` sleeps. Signals are sent only then: under the thread sanitizer's
-// runtime, a signal that lands while a thread of the program is still starting was seen to vanish
-// (the handler never ran, nothing stayed pending). A spinning wait never lets this hold.
-bool allThreadsAsleep(pid_t pid) {
-  bool asleep = true;
-  std::error_code error;
-  for (fs::directory_iterator task("/proc/" + std::to_string(pid) + "/task", error), end; !error && task != end;
-       task.increment(error)) {
-    std::ifstream stat(task->path() / "stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t name = text.rfind(')');  // the state follows the command name: "pid (comm) S ..."
-    asleep = asleep && name != std::string::npos && text.compare(name, 3, ") S") == 0;
-  }
-  return asleep && !error;
-}
-
 TEST(CliSignalTest, InterruptAndTerminateStopTheRunCleanly) {
   struct Case {
     int signal;

@@ -17,8 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #if defined(__SANITIZE_THREAD__)
 // The test server's library (Debian's libcpp-httplib.so) is not built with ThreadSanitizer: it
@@ -31,6 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::HasSubstr;
+using testing::Not;
 using Clock = std::chrono::steady_clock;
 
 // ---- histogram and thresholds ----
@@ -303,6 +306,47 @@ TEST(HttpRun, RefusedConnectionGivesInitErrorsAndEnds) {
   EXPECT_THAT(out, HasSubstr("init errors: scenario: 2 of 2 vusers could not connect to " + url));
   EXPECT_THAT(out, HasSubstr("qvschedule: no vuser could connect to " + url));
   EXPECT_THAT(out, HasSubstr("ended-init-failed"));
+}
+
+// What one writer puts into the FIFO at `path` until it closes it; what came when `timeout` passed.
+std::string readFifo(const std::string& path, std::chrono::milliseconds timeout) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets the writer's open return
+  std::string text;
+  const auto deadline = Clock::now() + timeout;
+  for (bool closed = fd < 0; !closed && Clock::now() < deadline;) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;  // before a writer comes there is no hang-up either
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+    closed = n == 0 || (n < 0 && errno != EAGAIN);
+  }
+  if (fd >= 0) close(fd);
+  return text;
+}
+
+// A Ctrl-C after the run, while its results are written (to a FIFO here, which holds the program
+// until the test reads it), used to kill the program with the file unwritten. It is caught now:
+// the file is written whole and the linger does not begin.
+TEST(HttpRun, SignalAfterTheRunLosesNoResultAndEndsTheLinger) {
+  TempFiles files;
+  const std::string fifo = files.path("results.json");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // for the check of --out at the start
+  auto cli = startCli({kData + "/http_run_short.xml", "--speed", "4", "--http", url, "--out", fifo, "--serve", "0",
+                       "--serve-linger", "60"});
+  ASSERT_GE(cli->waitFor("live page: ", 30s), 0) << cli->output();
+  close(reader);  // the final write now waits for readFifo
+  ASSERT_GE(cli->waitFor("qvschedule: no vuser could connect", 30s), 0) << cli->output();
+  ASSERT_TRUE(pollUntil([&] { return allThreadsAsleep(cli->pid()); }, 10s));
+  kill(cli->pid(), SIGINT);
+  pollUntil([&] { return !signalPending(cli->pid(), SIGINT); }, 10s);  // taken, or the program is gone
+  const std::string results = readFifo(fifo, 10s);
+  EXPECT_EQ(cli->wait(10s), 7) << cli->output();
+  EXPECT_EQ(json::parse(results, nullptr, false).value("exit_code", -1), 7) << results;
+  EXPECT_THAT(cli->output(), HasSubstr("results written to " + fifo));
+  EXPECT_THAT(cli->output(), Not(HasSubstr("serving the final state")));
 }
 
 // An HTTPS server on 127.0.0.1 (cpp-httplib's on OpenSSL) with the certificate and key of two PEM

@@ -21,8 +21,8 @@ std::string trim(const std::string& text) {
 
 }  // namespace
 
-ConsoleInput::ConsoleInput(std::function<void(Command)> onCommand, LineCallback onOtherLine)
-    : onCommand_(std::move(onCommand)), onOtherLine_(std::move(onOtherLine)) {
+ConsoleInput::ConsoleInput(StopSignals& signals, std::function<void(Command)> onCommand, LineCallback onOtherLine)
+    : onCommand_(std::move(onCommand)), onOtherLine_(std::move(onOtherLine)), signals_(signals) {
   if (pipe2(quit_, O_CLOEXEC) != 0) quit_[0] = quit_[1] = -1;
   terminal_ = isatty(STDIN_FILENO) == 1;
   if (terminal_ && tcgetattr(STDIN_FILENO, &gOldTerminal) == 0) {

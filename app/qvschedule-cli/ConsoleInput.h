@@ -4,8 +4,8 @@
 // "s" (or "pause", "resume", "stop") are read, so that a script can drive the program; any other
 // line goes to the optional line callback.
 //
-// One reader thread polls standard input, the self-pipe of the stop signals (StopSignals) and a
-// pipe of its own that close() writes to; each descriptor is read by that thread only. It hands
+// One reader thread polls standard input, the self-pipe of the stop signals (a StopSignals that
+// the caller owns and keeps past close()) and a pipe of its own that close() writes to; each descriptor is read by that thread only. It hands
 // each command to the callback, which runs on that thread. Standard input is read only when
 // poll() says it is readable, so a closed, idle or non-terminal input never delays close().
 #pragma once
@@ -23,12 +23,13 @@ class ConsoleInput {
 
   using LineCallback = std::function<void(const std::string& line)>;
 
-  explicit ConsoleInput(std::function<void(Command)> onCommand, LineCallback onOtherLine = nullptr);
+  ConsoleInput(StopSignals& signals, std::function<void(Command)> onCommand, LineCallback onOtherLine = nullptr);
   ~ConsoleInput();
   ConsoleInput(const ConsoleInput&) = delete;
   ConsoleInput& operator=(const ConsoleInput&) = delete;
 
-  // Stops the reader thread and restores the terminal and the signal handlers. Idempotent.
+  // Stops the reader thread and restores the terminal; a signal not yet read stays on the pipe.
+  // Idempotent.
   void close();
 
  private:
@@ -40,7 +41,7 @@ class ConsoleInput {
 
   std::function<void(Command)> onCommand_;
   LineCallback onOtherLine_;  // null: other lines are ignored
-  StopSignals signals_;
+  StopSignals& signals_;
   int quit_[2] = {-1, -1};  // close() writes to quit_[1]
   bool terminal_ = false;
   bool terminalChanged_ = false;

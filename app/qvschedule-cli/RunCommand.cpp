@@ -40,9 +40,14 @@ constexpr double kMaxAdvanceSeconds = 365.0 * 24 * 3600;
 class RunLoop {
  public:
   // `virtualClock`: the installed manual clock of --virtual-clock, or null.
-  RunLoop(Session& session, const RunOptions& options, CommandQueue& commands, LiveRun* live,
+  RunLoop(Session& session, const RunOptions& options, CommandQueue& commands, StopSignals& signals, LiveRun* live,
           QVManualClock* virtualClock)
-      : session_(session), options_(options), commands_(commands), live_(live), virtualClock_(virtualClock) {}
+      : session_(session),
+        options_(options),
+        commands_(commands),
+        signals_(signals),
+        live_(live),
+        virtualClock_(virtualClock) {}
 
   // Runs until the schedule finishes or a command stops it; answers whether it was stopped.
   bool run();
@@ -65,6 +70,7 @@ class RunLoop {
   Session& session_;
   const RunOptions& options_;
   CommandQueue& commands_;
+  StopSignals& signals_;
   LiveRun* const live_;  // null without a live page
   QVManualClock* const virtualClock_;
   // Shared with the output-failure listener, which may still run on another thread after the loop.
@@ -117,7 +123,7 @@ bool RunLoop::run() {
   // Busy for the virtual clock from before the input can move it until the loop is over.
   std::optional<QVCountedThreadScope> counted;
   if (virtualClock_) counted.emplace();
-  ConsoleInput input([this](ConsoleInput::Command command) { commands_.post(command); }, advanceLines());
+  ConsoleInput input(signals_, [this](ConsoleInput::Command command) { commands_.post(command); }, advanceLines());
   // The listener may outlive this loop on another thread: it holds what it needs.
   const auto onOutputFailed = [failed = outputFailed_, wake = commands_.event()] {
     failed->store(true);
@@ -279,15 +285,18 @@ int commandRun(const RunOptions& options) {
   }
   session.console.text(runHeader(definition, options, *session.vusers, httpRun.get(), serveRun.get()));
 
-  RunLoop loop(session, options, commands, serveRun ? serveRun->live() : nullptr, virtualClock.get());
+  // From here to the exit a first signal is caught (see StopSignals), a second one ends at once.
+  StopSignals signals;
+  RunLoop loop(session, options, commands, signals, serveRun ? serveRun->live() : nullptr, virtualClock.get());
   const bool stopped = loop.run();
+  signals.rearm();
   if (loop.started()) noteEnd(session, stopped);
   session.close();
   if (!loop.started()) return exitcode::kSchedulerFailed;
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
-  // The final state stays readable for --serve-linger, unless a stop typed as the run ended asks
-  // to end now.
-  if (serveRun) serveRun->finish(session, commands.stopLeftOver());
+  // The final state stays readable for --serve-linger, unless a stop typed as the run ended, or a
+  // signal since, asks to end now.
+  if (serveRun) serveRun->finish(session, signals, commands.stopLeftOver() || signals.pending());
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;

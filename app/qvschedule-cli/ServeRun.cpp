@@ -74,14 +74,14 @@ std::string ServeRun::description() const {
   return "live page: " + url + (token_.empty() ? "" : " (every API call needs Authorization: Bearer " + token_ + ")");
 }
 
-void ServeRun::finish(Session& session, bool stopLeftOver) {
+void ServeRun::finish(Session& session, StopSignals& signals, bool stopLeftOver) {
   status_->freeze();
-  if (!stopLeftOver) linger(session);
+  if (!stopLeftOver) linger(session, signals);
   server_->stop();
   session.console.setTap(nullptr);
 }
 
-void ServeRun::linger(Session& session) {
+void ServeRun::linger(Session& session, StopSignals& signals) {
   if (options_.lingerSeconds <= 0) return;
   session.console.text("serving the final state for " + std::to_string(static_cast<long>(options_.lingerSeconds)) +
                        " s more (s or Ctrl-C ends it)");
@@ -89,7 +89,7 @@ void ServeRun::linger(Session& session) {
   std::condition_variable wake;
   bool ended = false;
   {
-    ConsoleInput input([&](ConsoleInput::Command command) {
+    ConsoleInput input(signals, [&](ConsoleInput::Command command) {
       if (command == ConsoleInput::Command::Pause || command == ConsoleInput::Command::Resume) return;
       std::lock_guard<std::mutex> lock(mutex);
       ended = true;

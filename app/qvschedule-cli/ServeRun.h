@@ -12,6 +12,7 @@
 #include "RunStatus.h"
 #include "ServeOptions.h"
 #include "Session.h"
+#include "Signals.h"
 #include "WebServer.h"
 
 #include <memory>
@@ -32,14 +33,14 @@ class ServeRun {
   std::string description() const;
   LiveRun* live() { return live_.get(); }
   // After Session::close(): the final status from now on, --serve-linger (none when a stop key
-  // or signal is left over from the run), then the server stops. Called whenever start()
-  // succeeded, before the session goes.
-  void finish(Session& session, bool stopLeftOver);
+  // or signal is left over from the run; `signals` end it), then the server stops. Called
+  // whenever start() succeeded, before the session goes.
+  void finish(Session& session, StopSignals& signals, bool stopLeftOver);
 
  private:
   ServeRun() = default;
   static std::vector<std::string> previewArguments(const RunOptions& options);
-  void linger(Session& session);
+  void linger(Session& session, StopSignals& signals);
 
   ServeOptions options_;
   ServeAddress address_;

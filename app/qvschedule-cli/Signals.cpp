@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -68,7 +69,20 @@ StopSignals::~StopSignals() {
 int StopSignals::take() {
   unsigned char bytes[16];
   const ssize_t n = read(pipe_[0], bytes, sizeof bytes);
-  return n > 0 ? bytes[0] : 0;
+  if (n <= 0) return 0;
+  taken_ += static_cast<int>(n);
+  return bytes[0];
+}
+
+bool StopSignals::pending() const {
+  if (pipe_[0] < 0) return false;
+  pollfd fd{pipe_[0], POLLIN, 0};
+  return poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
+}
+
+void StopSignals::rearm() {
+  gCount.fetch_sub(taken_);
+  taken_ = 0;
 }
 
 const char* StopSignals::word(int signal) { return signal == SIGTERM ? "terminated" : "interrupted"; }
