@@ -29,9 +29,9 @@ class StopSignals {
   int take();
   // A signal waits on the pipe, not yet taken.
   bool pending() const;
-  // The next signal counts as a first one again when the signals taken so far were all served
-  // (called on the main thread once the input thread that took them has ended). One that arrived
-  // in the meantime was a second one and has ended the process.
+  // The next signal counts as a first one again, the signals taken so far having been served
+  // (called on the main thread once the input thread that took them has ended). A signal that
+  // came after a taken one and before this call was a second one: it has ended the process.
   void rearm();
 
   // "interrupted" for SIGINT, "terminated" for SIGTERM.
