@@ -5,9 +5,10 @@
 // line goes to the optional line callback.
 //
 // One reader thread polls standard input, the self-pipe of the stop signals (a StopSignals that
-// the caller owns and keeps past close()) and a pipe of its own that close() writes to; each descriptor is read by that thread only. It hands
-// each command to the callback, which runs on that thread. Standard input is read only when
-// poll() says it is readable, so a closed, idle or non-terminal input never delays close().
+// the caller owns and keeps past close()) and a pipe of its own that close() writes to; each
+// descriptor is read by that thread only. It hands each command to the callback, which runs on
+// that thread. Standard input is read only when poll() says it is readable, so a closed, idle or
+// non-terminal input never delays close().
 #pragma once
 
 #include "Signals.h"
