@@ -294,9 +294,9 @@ int commandRun(const RunOptions& options) {
   session.close();
   if (!loop.started()) return exitcode::kSchedulerFailed;
   const int verdict = httpRun ? httpRun->finish(session, stopped) : exitcode::kFinished;
-  // The final state stays readable for --serve-linger, unless a stop typed as the run ended, or a
-  // signal since, asks to end now.
-  if (serveRun) serveRun->finish(session, signals, commands.stopLeftOver() || signals.pending());
+  // The final state stays readable for --serve-linger, unless a stop typed as the run ended asks
+  // to end now.
+  if (serveRun) serveRun->finish(session, signals, commands.stopLeftOver());
   if (anyOutputFailed()) return exitcode::kOutputFailed;
   if (verdict != exitcode::kFinished) return verdict;
   return stopped ? exitcode::kStopped : exitcode::kFinished;

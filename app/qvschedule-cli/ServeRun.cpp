@@ -76,7 +76,7 @@ std::string ServeRun::description() const {
 
 void ServeRun::finish(Session& session, StopSignals& signals, bool stopLeftOver) {
   status_->freeze();
-  if (!stopLeftOver) linger(session, signals);
+  if (!stopLeftOver && !signals.pending()) linger(session, signals);
   server_->stop();
   session.console.setTap(nullptr);
 }

@@ -33,8 +33,8 @@ class ServeRun {
   std::string description() const;
   LiveRun* live() { return live_.get(); }
   // After Session::close(): the final status from now on, --serve-linger (none when a stop key
-  // or signal is left over from the run; `signals` end it), then the server stops. Called
-  // whenever start() succeeded, before the session goes.
+  // or signal is left over from the run, or a signal waits in `signals`, which also end it), then
+  // the server stops. Called whenever start() succeeded, before the session goes.
   void finish(Session& session, StopSignals& signals, bool stopLeftOver);
 
  private:
