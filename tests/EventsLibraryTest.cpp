@@ -935,6 +935,7 @@ TEST(EventsLibrary, HeldItemsAreNeverLostAcrossThreads) {
   class GateManager : public CQVBaseEventsManager {
    public:
     using CQVBaseEventsManager::addRequest;
+    using CQVBaseEventsManager::addRequestInPlace;
     using CQVBaseEventsManager::notifyOnEventsNow;
     std::atomic<bool> open{true};
     std::atomic<bool> inBatch{false};
@@ -972,9 +973,16 @@ TEST(EventsLibrary, HeldItemsAreNeverLostAcrossThreads) {
   std::atomic<int> addersDone{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kAdders; ++t) {
-    threads.emplace_back([&] {
-      const CountingRequest request(manager, executed, outside);
-      for (int i = 0; i < kRequestsEach; ++i) manager.addRequest(request);
+    // Half the adders let an idle queue run their request in place, claiming it without its lock.
+    threads.emplace_back([&, inPlace = t % 2 == 1] {
+      CountingRequest request(manager, executed, outside);
+      for (int i = 0; i < kRequestsEach; ++i) {
+        if (inPlace) {
+          manager.addRequestInPlace(request);
+        } else {
+          manager.addRequest(request);
+        }
+      }
       ++addersDone;
     });
   }

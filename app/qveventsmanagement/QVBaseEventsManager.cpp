@@ -184,9 +184,24 @@ struct CQVBaseEventsManager::Impl {
   // Registrations dropped while a delivery's snapshot still held them.
   RegistrationList retired QV_GUARDED_BY(mutex){RegistrationList::allocator_type(&pool)};
   std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
-  // A thread is between pre- and postExecuteEventRequests. Written under `mutex`; read without it
-  // only as a hint that the queue is busy.
+  // queue.size(), stored with `mutex` held, read without it.
+  std::atomic<std::size_t> queued{0};
+  // A thread is between pre- and postExecuteEventRequests. Claimed by compare-and-swap and left by
+  // a store, without `mutex` (on the events road each item would otherwise take the lock twice more
+  // per manager). A thread that queues an item stores `queued`, then reads `running`; one that
+  // claims or leaves writes `running`, then reads `queued`. These accesses are sequentially
+  // consistent, so of two such threads at least one sees the other's write: an item is never left
+  // queued with nobody to run it. The claim's read of the last leave's store also orders the two
+  // threads' items, as the lock did.
   std::atomic<bool> running{false};
+
+  // Claims the running state; false when another thread holds it.
+  bool claim() {
+    bool expected = false;
+    return running.compare_exchange_strong(expected, true);
+  }
+  void countQueue() QV_REQUIRES(mutex) { queued.store(queue.size()); }
+  bool anyQueued() const { return queued.load() != 0; }
 
   // What unregistering one registration found (registration lock held).
   struct Removal {
@@ -249,11 +264,10 @@ struct CQVBaseEventsManager::Impl {
     RunningClaim(const RunningClaim&) = delete;
     RunningClaim& operator=(const RunningClaim&) = delete;
 
-    bool finish() QV_EXCLUDES(impl_.mutex) {
-      QVMutexLock lock(impl_.mutex);
+    bool finish() {
       released_ = true;
-      impl_.running = false;
-      return !impl_.queue.empty();
+      impl_.running.store(false);
+      return impl_.anyQueued();
     }
 
    private:
@@ -443,6 +457,7 @@ void CQVBaseEventsManager::discardPending() {
   {
     QVMutexLock lock(impl_->mutex);
     dropped.swap(impl_->queue);
+    impl_->countQueue();
   }
   // Destroyed here, outside the lock: destroying a request may run its own code.
 }
@@ -489,31 +504,29 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
   {
     QVMutexLock lock(impl_->mutex);
     impl_->queue.push_back(QueuedItem{std::move(request), std::move(event)});
+    impl_->countQueue();
     // Already running (here or on another thread): the running thread takes the new item.
-    if (impl_->running) return;
+    if (impl_->running.load()) return;
   }
   runQueue();
 }
 
 bool CQVBaseEventsManager::claimIdle() {
   // Busy (typically further up this thread's stack): the item is queued without asking the lock.
-  if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests()) return false;
-  QVMutexLock lock(impl_->mutex);
-  if (impl_->running || !impl_->queue.empty()) return false;
-  impl_->running = true;
-  return true;
+  if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return false;
+  if (!impl_->anyQueued()) return true;
+  // Items wait (held by a pause, or queued by a thread that saw this claim): the new one goes
+  // behind them, by the queue.
+  impl_->running.store(false);
+  return false;
 }
 
 void CQVBaseEventsManager::runQueue() {
-  const std::shared_ptr<Impl> impl = impl_;
+  Impl& impl = *impl_;
   for (;;) {
-    if (!canExecuteRequests()) return;
-    {
-      QVMutexLock lock(impl->mutex);
-      // Already running (here or on another thread): the running thread takes the new items.
-      if (impl->running || impl->queue.empty()) return;
-      impl->running = true;
-    }
+    // Closed, nothing queued, or already running here or on another thread (the running thread
+    // takes the new items).
+    if (!canExecuteRequests() || !impl.anyQueued() || !impl.claim()) return;
     if (!runClaimed(nullptr, nullptr)) return;
   }
 }
@@ -532,27 +545,31 @@ class CQVBaseEventsManager::ExecuteScope {
 };
 
 bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDef* event) {
-  const std::shared_ptr<Impl> impl = impl_;
-  Impl::RunningClaim claim(*impl);
+  // A plain reference: the manager cannot go away while one of its threads runs its queue (that
+  // thread still calls its hooks below), unlike during its registration hooks.
+  Impl& impl = *impl_;
+  Impl::RunningClaim claim(impl);
   {
     const ExecuteScope scope(*this);
     if (request) {
       request->execute();
     } else if (event) {
-      impl->deliver(*event);
+      impl.deliver(*event);
     }
     for (bool mayRun = !request && !event; mayRun || canExecuteRequests(); mayRun = false) {
+      if (!impl.anyQueued()) break;  // the usual case: no lock
       QueuedItem item;
       {
-        QVMutexLock lock(impl->mutex);
-        if (impl->queue.empty()) break;
-        item = std::move(impl->queue.front());
-        impl->queue.pop_front();
+        QVMutexLock lock(impl.mutex);
+        if (impl.queue.empty()) break;
+        item = std::move(impl.queue.front());
+        impl.queue.pop_front();
+        impl.countQueue();
       }
       if (item.request) {
         item.request->execute();
       } else {
-        impl->deliver(*item.event);
+        impl.deliver(*item.event);
       }
     }
   }
