@@ -261,6 +261,6 @@ HRESULT QVXmlDocument::load(const std::string& path, bool& success) {
   return parse(text.data(), text.size(), success);
 }
 
-HRESULT QVXmlDocument::loadXML(const std::string& text, bool& success) { return parse(text.data(), text.size(), success); }
+HRESULT QVXmlDocument::loadXML(std::string_view text, bool& success) { return parse(text.data(), text.size(), success); }
 
 QVXmlNode QVXmlDocument::documentElement() const { return QVXmlNode(tree_, tree_->nodes.empty() ? kQVXmlNoNode : 0); }

@@ -149,8 +149,9 @@ class QVXmlDocument {
   // that cannot be read or does not parse leaves an empty document and the reason in parseError().
   HRESULT load(const std::string& path, bool& success);
 
-  // Parses `text` as a document, like load(). Empty text fails (no element found).
-  HRESULT loadXML(const std::string& text, bool& success);
+  // Parses `text` as a document, like load(); the text is not copied. Empty text fails (no
+  // element found).
+  HRESULT loadXML(std::string_view text, bool& success);
 
   // Root element of the loaded document, or a null handle when nothing is loaded.
   QVXmlNode documentElement() const;

@@ -4,6 +4,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 QV_SOURCE_FILE("XmlReader.cpp");
@@ -11,7 +12,8 @@ QV_SOURCE_FILE("XmlReader.cpp");
 namespace {
 
 // A narrow string as the DOM takes it: up to the first NUL, null as empty.
-std::string toDomString(OsStr str) { return std::string(str != nullptr ? str : ""); }
+std::string_view toDomView(OsStr str) { return std::string_view(str != nullptr ? str : ""); }
+std::string toDomString(OsStr str) { return std::string(toDomView(str)); }
 
 }  // namespace
 
@@ -77,7 +79,7 @@ bool CXmlReader::LoadXML(OsStr text) {
     return false;
   }
   bool success = true;
-  const HRESULT hr = document->loadXML(toDomString(text), success);
+  const HRESULT hr = document->loadXML(toDomView(text), success);
   if (FAILED(hr)) {
     setPlatformError(hr);
   }
