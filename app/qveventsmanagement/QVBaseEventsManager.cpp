@@ -512,13 +512,15 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
 }
 
 bool CQVBaseEventsManager::claimIdle() {
-  // Busy (typically further up this thread's stack): the item is queued without asking the lock.
-  if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return false;
-  if (!impl_->anyQueued()) return true;
-  // Items wait (held by a pause, or queued by a thread that saw this claim): the new one goes
-  // behind them, by the queue.
-  impl_->running.store(false);
-  return false;
+  for (;;) {
+    // Busy (typically further up this thread's stack): the item is queued without the lock.
+    if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return false;
+    if (!impl_->anyQueued()) return true;
+    // Items came first (queued by a thread that saw this claim, or not yet run by the thread that
+    // queued them): this thread runs them before its own, and only leaves the running state the
+    // way a run does, so that none waits for a thread that is gone.
+    if (runClaimed(nullptr, nullptr)) runQueue();
+  }
 }
 
 void CQVBaseEventsManager::runQueue() {
@@ -545,9 +547,10 @@ class CQVBaseEventsManager::ExecuteScope {
 };
 
 bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDef* event) {
-  // A plain reference: the manager cannot go away while one of its threads runs its queue (that
-  // thread still calls its hooks below), unlike during its registration hooks.
-  Impl& impl = *impl_;
+  // Once postExecuteEventRequests has returned, another thread may delete the manager (a derived
+  // one releases a lock there); the state lives on until the claim is left.
+  const std::shared_ptr<Impl> keep = impl_;
+  Impl& impl = *keep;
   Impl::RunningClaim claim(impl);
   {
     const ExecuteScope scope(*this);
@@ -573,9 +576,9 @@ bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDe
       }
     }
   }
-  // Leave the running state and look at the queue in one step: an item queued while this thread
-  // was finishing (its caller saw `running` and left it here), or a canExecuteRequests() that
-  // turned true again meanwhile, is handled by the caller going round again.
+  // Leave the running state, then look at the queue: an item queued while this thread was
+  // finishing (its caller saw `running` and left it here), or a canExecuteRequests() that turned
+  // true again meanwhile, is handled by the caller going round again.
   return claim.finish();
 }
 

@@ -81,6 +81,10 @@ class CQVBaseEventsManager {
 
   virtual void registeredFirstHandlerForEvent(const CQVEventDef& def);
   virtual void unregisteredLastHandlerForEvent(const CQVEventDef& def);
+  // Read by any thread, without a lock of the manager's: a derived manager keeps its answer in a
+  // sequentially consistent atomic (or behind a lock of its own), and calls notifyOnEventsNow()
+  // after it turns true, so that the held items cannot be missed by both that call and a thread
+  // just leaving the queue.
   virtual bool canExecuteRequests();
   virtual void preExecuteEventRequests();
   virtual void postExecuteEventRequests();
@@ -91,7 +95,8 @@ class CQVBaseEventsManager {
 
   void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
   void runQueue();
-  // Claims the running state when the queue is empty, nobody runs it and canExecuteRequests().
+  // Claims the running state when nobody runs the queue and canExecuteRequests(), after running
+  // any items that were queued first.
   bool claimIdle();
   // With the running state claimed: preExecute, the given item (if any), queued items while
   // canExecuteRequests(), postExecute, release. True when items were left queued.
