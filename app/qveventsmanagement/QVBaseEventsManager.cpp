@@ -517,8 +517,8 @@ bool CQVBaseEventsManager::claimIdle() {
     if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return false;
     if (!impl_->anyQueued()) return true;
     // Items came first (queued by a thread that saw this claim, or not yet run by the thread that
-    // queued them): this thread runs them before its own, and only leaves the running state the
-    // way a run does, so that none waits for a thread that is gone.
+    // queued them): this thread runs them before its own. It leaves the running state only at the
+    // end of a run, which looks at the queue again, so no item is left to a thread that returned.
     if (runClaimed(nullptr, nullptr)) runQueue();
   }
 }
