@@ -475,6 +475,14 @@ TEST(EventsLibrary, HeldRequestsRunOnNotifyOnEventsNowInArrivalOrder) {
   // Nothing queued: no batch at all.
   manager.notifyOnEventsNow();
   EXPECT_THAT(journal.take(), IsEmpty());
+
+  // Reopened but not yet asked to run: an event raised now joins the held items' batch, behind
+  // them and ahead of what they add.
+  manager.open = false;
+  manager.addRequest(TestRequest("held", journal, [&] { manager.addRequest(TestRequest("nested", journal)); }));
+  manager.open = true;
+  manager.addEventToNotifyOn(KeyDef(1));
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "A on KeyDef 1", "request nested", "post"));
 }
 
 TEST(EventsLibrary, ItemsArrivingAsABatchEndsStillRun) {
@@ -681,6 +689,14 @@ TEST(EventsLibrary, ManagerMayDeleteItselfFromItsLastHook) {
   deletedAfterRun->duringPost = [deletedAfterRun] { std::thread([deletedAfterRun] { delete deletedAfterRun; }).join(); };
   deletedAfterRun->addRequest(TestRequest("last", journal));
   EXPECT_THAT(journal.take(), ElementsAre("pre", "request last", "post"));
+  // The same when the run was an event's that found held items queued ahead of it.
+  auto* deletedAfterHeld = new TestManager(journal);
+  deletedAfterHeld->open = false;
+  deletedAfterHeld->addRequest(TestRequest("held", journal));
+  deletedAfterHeld->open = true;
+  deletedAfterHeld->duringPost = [deletedAfterHeld] { std::thread([deletedAfterHeld] { delete deletedAfterHeld; }).join(); };
+  deletedAfterHeld->addEventToNotifyOn(KeyDef(1));
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "post"));
 }
 
 TEST(EventsLibrary, HostEventDefinitions) {

@@ -200,8 +200,20 @@ struct CQVBaseEventsManager::Impl {
     bool expected = false;
     return running.compare_exchange_strong(expected, true);
   }
+  // Leaves the running state; true when items are queued (the caller runs the queue again).
+  bool leave() {
+    running.store(false);
+    return anyQueued();
+  }
   void countQueue() QV_REQUIRES(mutex) { queued.store(queue.size()); }
   bool anyQueued() const { return queued.load() != 0; }
+  // Queues an item; true when a thread (maybe this one) runs the queue and will take it.
+  bool enqueue(QueuedItem item) QV_EXCLUDES(mutex) {
+    QVMutexLock lock(mutex);
+    queue.push_back(std::move(item));
+    countQueue();
+    return running.load();
+  }
 
   // What unregistering one registration found (registration lock held).
   struct Removal {
@@ -266,8 +278,7 @@ struct CQVBaseEventsManager::Impl {
 
     bool finish() {
       released_ = true;
-      impl_.running.store(false);
-      return impl_.anyQueued();
+      return impl_.leave();
     }
 
    private:
@@ -479,20 +490,37 @@ void CQVBaseEventsManager::addRequest(const CQVEventRequest& request) {
   enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
 }
 
-void CQVBaseEventsManager::addRequestInPlace(CQVEventRequest& request) {
-  if (claimIdle()) {
-    if (runClaimed(&request, nullptr)) runQueue();
-    return;
-  }
-  enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
-}
+void CQVBaseEventsManager::addRequestInPlace(CQVEventRequest& request) { addInPlace(&request, nullptr); }
 
-void CQVBaseEventsManager::addEventToNotifyOn(const CQVEventDef& def) {
-  if (claimIdle()) {
-    if (runClaimed(nullptr, &def)) runQueue();
+void CQVBaseEventsManager::addEventToNotifyOn(const CQVEventDef& def) { addInPlace(nullptr, &def); }
+
+void CQVBaseEventsManager::addInPlace(CQVEventRequest* request, const CQVEventDef* event) {
+  const Claim claim = claimIdle();
+  if (claim == Claim::Idle) {
+    if (runClaimed(request, event)) runQueue();
     return;
   }
-  enqueueAndRun(nullptr, std::unique_ptr<CQVEventDef>(def.clone()));
+  QueuedItem copy;
+  try {
+    if (request) {
+      copy.request.reset(request->clone());
+    } else {
+      copy.event.reset(event->clone());
+    }
+    // Items came first: the copy runs behind them, in the same run.
+    if (claim == Claim::Behind) impl_->enqueue(std::move(copy));
+  } catch (...) {
+    // No hook has run in this call, so the manager is still there to give the claim back.
+    if (claim == Claim::Behind && impl_->leave()) runQueue();
+    throw;
+  }
+  if (claim == Claim::None) {
+    enqueueAndRun(std::move(copy.request), std::move(copy.event));
+    return;
+  }
+  // This thread returns as soon as the run has left the queue: another thread may delete the
+  // manager from then on.
+  if (runClaimed(nullptr, nullptr)) runQueue();
 }
 
 void CQVBaseEventsManager::notifyOnEventsNow() { runQueue(); }
@@ -501,26 +529,15 @@ void CQVBaseEventsManager::deliverNow(const CQVEventDef& def) { impl_->deliver(d
 
 void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> request,
                                          std::unique_ptr<CQVEventDef> event) {
-  {
-    QVMutexLock lock(impl_->mutex);
-    impl_->queue.push_back(QueuedItem{std::move(request), std::move(event)});
-    impl_->countQueue();
-    // Already running (here or on another thread): the running thread takes the new item.
-    if (impl_->running.load()) return;
-  }
-  runQueue();
+  // Already running (here or on another thread): the running thread takes the new item.
+  if (!impl_->enqueue(QueuedItem{std::move(request), std::move(event)})) runQueue();
 }
 
-bool CQVBaseEventsManager::claimIdle() {
-  for (;;) {
-    // Busy (typically further up this thread's stack): the item is queued without the lock.
-    if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return false;
-    if (!impl_->anyQueued()) return true;
-    // Items came first (queued by a thread that saw this claim, or not yet run by the thread that
-    // queued them): this thread runs them before its own. It leaves the running state only at the
-    // end of a run, which looks at the queue again, so no item is left to a thread that returned.
-    if (runClaimed(nullptr, nullptr)) runQueue();
-  }
+CQVBaseEventsManager::Claim CQVBaseEventsManager::claimIdle() {
+  // Busy (typically further up this thread's stack): the item is queued without the lock.
+  if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return Claim::None;
+  // Items queued by a thread that saw this claim, or not yet run by the thread that queued them.
+  return impl_->anyQueued() ? Claim::Behind : Claim::Idle;
 }
 
 void CQVBaseEventsManager::runQueue() {

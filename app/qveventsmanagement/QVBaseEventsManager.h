@@ -93,11 +93,16 @@ class CQVBaseEventsManager {
   struct Impl;
   class ExecuteScope;
 
+  // What claimIdle() got: nothing (another thread runs the queue, or it is closed), the running
+  // state of an empty queue, or the running state with items queued before the caller's.
+  enum class Claim { None, Idle, Behind };
+
+  // Runs the request or the event at once when the queue is idle, else queues a copy of it.
+  void addInPlace(CQVEventRequest* request, const CQVEventDef* event);
   void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
   void runQueue();
-  // Claims the running state when nobody runs the queue and canExecuteRequests(), after running
-  // any items that were queued first.
-  bool claimIdle();
+  // Claims the running state when nobody runs the queue and canExecuteRequests().
+  Claim claimIdle();
   // With the running state claimed: preExecute, the given item (if any), queued items while
   // canExecuteRequests(), postExecute, release. True when items were left queued.
   bool runClaimed(CQVEventRequest* request, const CQVEventDef* event);
