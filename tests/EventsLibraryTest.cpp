@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -79,6 +80,13 @@ class DerivedKeyDef : public KeyDef {
   explicit DerivedKeyDef(int key) : KeyDef(key) {}
   CQVEventDef* clone() const override { return new DerivedKeyDef(*this); }
   std::string toString() const override { return "Derived" + KeyDef::toString(); }
+};
+
+// A definition whose copies cannot be made.
+class UncopyableDef : public KeyDef {
+ public:
+  explicit UncopyableDef(int key) : KeyDef(key) {}
+  CQVEventDef* clone() const override { throw std::bad_alloc(); }
 };
 
 // A class whose equals() accepts any definition at all.
@@ -483,6 +491,16 @@ TEST(EventsLibrary, HeldRequestsRunOnNotifyOnEventsNowInArrivalOrder) {
   manager.open = true;
   manager.addEventToNotifyOn(KeyDef(1));
   EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "A on KeyDef 1", "request nested", "post"));
+
+  // A copy that cannot be made behind held items: the call throws, the held items still run and
+  // the queue is free for the next item.
+  manager.open = false;
+  manager.addRequest(TestRequest("held", journal));
+  manager.open = true;
+  EXPECT_THROW(manager.addEventToNotifyOn(UncopyableDef(1)), std::bad_alloc);
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "post"));
+  manager.addEventToNotifyOn(KeyDef(1));
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "A on KeyDef 1", "post"));
 }
 
 TEST(EventsLibrary, ItemsArrivingAsABatchEndsStillRun) {

@@ -518,8 +518,6 @@ void CQVBaseEventsManager::addInPlace(CQVEventRequest* request, const CQVEventDe
     enqueueAndRun(std::move(copy.request), std::move(copy.event));
     return;
   }
-  // This thread returns as soon as the run has left the queue: another thread may delete the
-  // manager from then on.
   if (runClaimed(nullptr, nullptr)) runQueue();
 }
 
@@ -534,9 +532,10 @@ void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> reques
 }
 
 CQVBaseEventsManager::Claim CQVBaseEventsManager::claimIdle() {
-  // Busy (typically further up this thread's stack): the item is queued without the lock.
+  // Busy (typically further up this thread's stack): no compare-and-swap needed to know.
   if (impl_->running.load(std::memory_order_relaxed) || !canExecuteRequests() || !impl_->claim()) return Claim::None;
-  // Items queued by a thread that saw this claim, or not yet run by the thread that queued them.
+  // Items held while the queue was closed and not yet asked for, queued by a thread that saw this
+  // claim, or not yet run by the thread that queued them.
   return impl_->anyQueued() ? Claim::Behind : Claim::Idle;
 }
 

@@ -9,9 +9,9 @@
 // setUnregisteredFromEvent report (deferred while one of its onEvent calls is running).
 //
 // Queue. addRequest and addEventToNotifyOn append clones to one FIFO queue, which runs at once
-// when canExecuteRequests() answers true, else at the next notifyOnEventsNow(). An item that
-// arrives while the queue is empty and no thread runs it is run at once without a clone (same
-// order, same locks, no copy). Only one thread
+// when canExecuteRequests() answers true, else at the next notifyOnEventsNow() or the next item
+// added while it answers true. An item that arrives while the queue is empty and no thread runs
+// it is run at once without a clone (same order, same locks, no copy). Only one thread
 // runs a manager's queue at a time: a thread that finds it running (on another thread, or further
 // up its own stack) leaves its item queued for the running thread and returns. The running thread
 // calls preExecuteEventRequests() once, runs items until the queue is empty or
@@ -23,7 +23,9 @@
 // Ownership: the manager owns its clones of definitions and requests; it never owns handlers.
 // A derived manager may delete itself from inside unregisteredLastHandlerForEvent (for example
 // when a report from another manager tells it nothing refers to it any more): after that hook the
-// manager's own unregistration code touches no member of the object.
+// manager's own unregistration code touches no member of the object. Another thread may delete
+// the manager as soon as a run's postExecuteEventRequests() has returned, provided nothing adds
+// to the queue any more: the run then touches nothing of the object.
 //
 // Threads and locks: every operation may be called from any thread. Two internal locks (declared
 // in the .cpp): the registration lock, recursive, per manager, serialises registration changes
@@ -93,8 +95,9 @@ class CQVBaseEventsManager {
   struct Impl;
   class ExecuteScope;
 
-  // What claimIdle() got: nothing (another thread runs the queue, or it is closed), the running
-  // state of an empty queue, or the running state with items queued before the caller's.
+  // What claimIdle() got: nothing (the queue runs, on another thread or further up this one, or
+  // it is closed), the running state of an empty queue, or the running state with items queued
+  // before the caller's, which the caller queues its copy behind and runs with them.
   enum class Claim { None, Idle, Behind };
 
   // Runs the request or the event at once when the queue is idle, else queues a copy of it.
@@ -103,8 +106,9 @@ class CQVBaseEventsManager {
   void runQueue();
   // Claims the running state when nobody runs the queue and canExecuteRequests().
   Claim claimIdle();
-  // With the running state claimed: preExecute, the given item (if any), queued items while
-  // canExecuteRequests(), postExecute, release. True when items were left queued.
+  // With the running state claimed: preExecute, the given item (or, without one, the first queued
+  // item), queued items while canExecuteRequests(), postExecute, release. True when items were
+  // left queued.
   bool runClaimed(CQVEventRequest* request, const CQVEventDef* event);
 
   // Shared so that an operation in progress keeps the state alive even if the manager deletes
