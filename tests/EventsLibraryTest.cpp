@@ -703,17 +703,19 @@ TEST(EventsLibrary, ManagerMayDeleteItselfFromItsLastHook) {
   // Another thread may delete a manager as soon as the last hook of a run has returned (a derived
   // manager releases a lock there): the run leaves the queue without touching freed memory, which
   // the sanitizer builds check.
-  auto* deletedAfterRun = new TestManager(journal);
-  deletedAfterRun->duringPost = [deletedAfterRun] { std::thread([deletedAfterRun] { delete deletedAfterRun; }).join(); };
-  deletedAfterRun->addRequest(TestRequest("last", journal));
+  const auto deletedInItsNextPost = [&journal] {
+    auto* manager = new TestManager(journal);
+    manager->duringPost = [manager] { std::thread([manager] { delete manager; }).join(); };
+    return manager;
+  };
+  deletedInItsNextPost()->addRequest(TestRequest("last", journal));
   EXPECT_THAT(journal.take(), ElementsAre("pre", "request last", "post"));
   // The same when the run was an event's that found held items queued ahead of it.
-  auto* deletedAfterHeld = new TestManager(journal);
-  deletedAfterHeld->open = false;
-  deletedAfterHeld->addRequest(TestRequest("held", journal));
-  deletedAfterHeld->open = true;
-  deletedAfterHeld->duringPost = [deletedAfterHeld] { std::thread([deletedAfterHeld] { delete deletedAfterHeld; }).join(); };
-  deletedAfterHeld->addEventToNotifyOn(KeyDef(1));
+  TestManager* heldFirst = deletedInItsNextPost();
+  heldFirst->open = false;
+  heldFirst->addRequest(TestRequest("held", journal));
+  heldFirst->open = true;
+  heldFirst->addEventToNotifyOn(KeyDef(1));
   EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "post"));
 }
 

@@ -153,6 +153,17 @@ struct QueuedItem {
   std::unique_ptr<CQVEventDef> event;
 };
 
+// The manager's own copy of an item that cannot run in place.
+QueuedItem copyOf(const CQVEventRequest* request, const CQVEventDef* event) {
+  QueuedItem copy;
+  if (request) {
+    copy.request.reset(request->clone());
+  } else {
+    copy.event.reset(event->clone());
+  }
+  return copy;
+}
+
 }  // namespace
 
 struct CQVBaseEventsManager::Impl {
@@ -500,23 +511,18 @@ void CQVBaseEventsManager::addInPlace(CQVEventRequest* request, const CQVEventDe
     if (runClaimed(request, event)) runQueue();
     return;
   }
-  QueuedItem copy;
-  try {
-    if (request) {
-      copy.request.reset(request->clone());
-    } else {
-      copy.event.reset(event->clone());
-    }
-    // Items came first: the copy runs behind them, in the same run.
-    if (claim == Claim::Behind) impl_->enqueue(std::move(copy));
-  } catch (...) {
-    // No hook has run in this call, so the manager is still there to give the claim back.
-    if (claim == Claim::Behind && impl_->leave()) runQueue();
-    throw;
-  }
   if (claim == Claim::None) {
+    QueuedItem copy = copyOf(request, event);
     enqueueAndRun(std::move(copy.request), std::move(copy.event));
     return;
+  }
+  // Items came first: the copy runs behind them, in the same run.
+  try {
+    impl_->enqueue(copyOf(request, event));
+  } catch (...) {
+    // No hook has run in this call, so the manager is still there to give the claim back.
+    if (impl_->leave()) runQueue();
+    throw;
   }
   if (runClaimed(nullptr, nullptr)) runQueue();
 }
