@@ -497,9 +497,7 @@ std::size_t CQVBaseEventsManager::pendingCount() const {
   return impl_->queue.size();
 }
 
-void CQVBaseEventsManager::addRequest(const CQVEventRequest& request) {
-  enqueueAndRun(std::unique_ptr<CQVEventRequest>(request.clone()), nullptr);
-}
+void CQVBaseEventsManager::addRequest(const CQVEventRequest& request) { enqueueAndRun(&request, nullptr); }
 
 void CQVBaseEventsManager::addRequestInPlace(CQVEventRequest& request) { addInPlace(&request, nullptr); }
 
@@ -512,8 +510,7 @@ void CQVBaseEventsManager::addInPlace(CQVEventRequest* request, const CQVEventDe
     return;
   }
   if (claim == Claim::None) {
-    QueuedItem copy = copyOf(request, event);
-    enqueueAndRun(std::move(copy.request), std::move(copy.event));
+    enqueueAndRun(request, event);
     return;
   }
   // Items came first: the copy runs behind them, in the same run.
@@ -531,10 +528,9 @@ void CQVBaseEventsManager::notifyOnEventsNow() { runQueue(); }
 
 void CQVBaseEventsManager::deliverNow(const CQVEventDef& def) { impl_->deliver(def); }
 
-void CQVBaseEventsManager::enqueueAndRun(std::unique_ptr<CQVEventRequest> request,
-                                         std::unique_ptr<CQVEventDef> event) {
+void CQVBaseEventsManager::enqueueAndRun(const CQVEventRequest* request, const CQVEventDef* event) {
   // Already running (here or on another thread): the running thread takes the new item.
-  if (!impl_->enqueue(QueuedItem{std::move(request), std::move(event)})) runQueue();
+  if (!impl_->enqueue(copyOf(request, event))) runQueue();
 }
 
 CQVBaseEventsManager::Claim CQVBaseEventsManager::claimIdle() {

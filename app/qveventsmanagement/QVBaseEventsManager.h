@@ -102,7 +102,9 @@ class CQVBaseEventsManager {
 
   // Runs the request or the event at once when the queue is idle, else queues a copy of it.
   void addInPlace(CQVEventRequest* request, const CQVEventDef* event);
-  void enqueueAndRun(std::unique_ptr<CQVEventRequest> request, std::unique_ptr<CQVEventDef> event);
+  // Queues a copy of the request or the event, and runs the queue unless a thread (maybe further
+  // up this one) runs it.
+  void enqueueAndRun(const CQVEventRequest* request, const CQVEventDef* event);
   void runQueue();
   // Claims the running state when nobody runs the queue and canExecuteRequests().
   Claim claimIdle();
