@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -389,6 +390,35 @@ TEST(XmlDomTest, NodesKeepTheirPositionInTheSource) {
   EXPECT_EQ(positions, (std::vector<std::string>{"\xc3\xa9 3:3", "a 3:7", "#comment 4:2", "pi 4:10", "#text 4:18",
                                                  "#cdata-section 4:19"}));
   EXPECT_EQ(root.childElement("a").firstChild().column(), 10u);
+}
+
+// Every node in document order with its position: line ends of each kind, line ends inside markup,
+// and a byte that is not ASCII (or a byte order mark) before or between the nodes.
+TEST(XmlDomTest, PositionsCountLineEndsAndCharactersAsTheParserDoes) {
+  const struct {
+    const char* text;
+    const char* positions;
+  } cases[] = {
+      {"<r>\r\n<a/>\r\n\r\n <b>t\r\nu</b></r>", "r 1:1, a 2:1, b 4:2, #text 4:5, "},
+      {"<r>\r<a/>\r\r <b/>\n\r<c/></r>", "r 1:1, a 2:1, b 4:2, c 6:1, "},
+      {"<r x='1\n2'\n y='3'><a\n/><b>x</b>\n</r>", "r 1:1, a 3:8, b 4:3, #text 4:6, "},
+      {"<r><a/>\n  <b>caf\xc3\xa9</b>\n  <c/>\n<d/></r>", "r 1:1, a 1:4, b 2:3, #text 2:6, c 3:3, d 4:1, "},
+      {"\xef\xbb\xbf<r>\n <a/></r>", "r 1:2, a 2:2, "},
+      {"<r><!--\n\n--><a/><![CDATA[\n]]><b/>&amp;<c/></r>",
+       "r 1:1, #comment 1:4, a 3:4, #cdata-section 3:8, b 4:4, #text 4:8, c 4:13, "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const QVXmlNode root = rootOf(c.text);
+    ASSERT_TRUE(root);
+    std::string positions;
+    const std::function<void(const QVXmlNode&)> visit = [&](const QVXmlNode& node) {
+      positions += node.nodeName() + " " + std::to_string(node.line()) + ":" + std::to_string(node.column()) + ", ";
+      for (const QVXmlNode& child : node.childNodes()) visit(child);
+    };
+    visit(root);
+    EXPECT_EQ(positions, c.positions);
+  }
 }
 
 // No document type declaration is taken: nothing in one is expanded, and no file it names is

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -29,6 +30,87 @@ bool isSpaceOnly(const std::string& text, std::size_t from) {
   return true;
 }
 
+// Where expat's current event starts, counted as XML_GetCurrentLineNumber and
+// XML_GetCurrentColumnNumber count it (a line feed, a carriage return, or both together end a
+// line; every other character is a column), from the event's byte offset. Expat recounts from its
+// last position one character at a time on every query, about a tenth of a large load; here
+// line ends are found with memchr. Only ASCII is counted here: the characters of other bytes
+// depend on the document's encoding, so from the first such byte on expat counts.
+class PositionCounter {
+ public:
+  PositionCounter(const char* data, std::size_t size) : data_(data), size_(size), firstOther_(size) {}
+
+  // The line and column, both from 1, at byte `offset` (offsets only grow); false when expat must
+  // count from there on.
+  bool at(std::size_t offset, std::uint32_t& line, std::uint32_t& column);
+
+ private:
+  bool asciiUpTo(std::size_t offset);
+  // The first `c` at or after `from` (the end of the text for none), found again only once passed.
+  const char* next(char c, const char*& found, const char* from) const;
+
+  const char* data_;
+  std::size_t size_;
+  std::size_t counted_ = 0;   // the offset line_ and column_ are at
+  std::size_t searched_ = 0;  // how far the text was searched for a byte that is not ASCII
+  std::size_t firstOther_;    // the first such byte, or size_ for none so far
+  std::uint64_t line_ = 0;   // both from 0, as expat keeps them
+  std::uint64_t column_ = 0;
+  const char* nextLineFeed_ = nullptr;
+  const char* nextReturn_ = nullptr;
+  bool handedOver_ = false;  // expat counts from here on
+};
+
+bool PositionCounter::at(std::size_t offset, std::uint32_t& line, std::uint32_t& column) {
+  if (handedOver_ || offset < counted_ || offset > size_ || !asciiUpTo(offset)) {
+    handedOver_ = true;
+    return false;
+  }
+  const char* p = data_ + counted_;
+  const char* const end = data_ + offset;
+  for (;;) {
+    const char* const lineEnd = std::min(next('\n', nextLineFeed_, p), next('\r', nextReturn_, p));
+    if (lineEnd >= end) break;
+    ++line_;
+    column_ = 0;
+    p = lineEnd + 1;
+    if (*lineEnd == '\r' && p < end && *p == '\n') ++p;
+  }
+  column_ += static_cast<std::uint64_t>(end - p);
+  counted_ = offset;
+  line = static_cast<std::uint32_t>(line_ + 1);
+  column = static_cast<std::uint32_t>(column_ + 1);
+  return true;
+}
+
+bool PositionCounter::asciiUpTo(std::size_t offset) {
+  // Searched ahead a block at a time, a word at a time: the text is searched once in all.
+  constexpr std::size_t kBlock = std::size_t{1} << 16;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  while (searched_ < offset && firstOther_ == size_) {
+    const std::size_t end = std::min(size_, searched_ + kBlock);
+    std::size_t i = searched_;
+    for (; i + sizeof(std::uint64_t) <= end; i += sizeof(std::uint64_t)) {
+      std::uint64_t word;
+      std::memcpy(&word, data_ + i, sizeof word);
+      if ((word & kHighBits) != 0) break;
+    }
+    for (; i < end && static_cast<unsigned char>(data_[i]) < 0x80; ++i) {
+    }
+    if (i < end) firstOther_ = i;
+    searched_ = end;
+  }
+  return offset <= firstOther_;
+}
+
+const char* PositionCounter::next(char c, const char*& found, const char* from) const {
+  if (found == nullptr || found < from) {
+    const void* hit = std::memchr(from, c, static_cast<std::size_t>(data_ + size_ - from));
+    found = hit != nullptr ? static_cast<const char*>(hit) : data_ + size_;
+  }
+  return found;
+}
+
 struct ParserDeleter {
   void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
 };
@@ -44,12 +126,15 @@ class TreeBuilder {
     std::uint32_t node;
     std::uint32_t lastChild;
   };
+  struct Position {
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+  };
   struct PendingText {
     bool open = false;
     bool cdata = false;
     std::uint32_t begin = 0;
-    std::uint32_t line = 0;
-    std::uint32_t column = 0;
+    Position start;
   };
 
   void installHandlers();
@@ -70,18 +155,22 @@ class TreeBuilder {
 
   void openText(bool cdata);
   void flushText();
-  std::uint32_t addNode(QVXmlKind kind, std::uint32_t line, std::uint32_t column);
+  std::uint32_t addNode(QVXmlKind kind, Position start);
   std::uint32_t intern(const char* name, std::size_t length);
   // Interns an expat name ("uri SEP local SEP prefix", "uri SEP local" or "local") as the
   // qualified name; tells whether it has a namespace.
   std::uint32_t internQualified(const XML_Char* name, bool& inNamespace);
   std::uint32_t appendValue(const char* value);
+  // Expat's own count, for errors (and for nodes once the counter gives up).
   std::uint32_t line() const { return static_cast<std::uint32_t>(XML_GetCurrentLineNumber(parser_.get())); }
   std::uint32_t column() const { return static_cast<std::uint32_t>(XML_GetCurrentColumnNumber(parser_.get()) + 1); }
+  // Where the current event starts, for its node.
+  Position position();
 
   QVXmlTree& tree_;
   QVXmlParseError& error_;
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
+  std::optional<PositionCounter> positions_;
   std::vector<OpenElement> open_;
   PendingText pending_;
   std::string scratch_;
@@ -95,6 +184,7 @@ bool TreeBuilder::parse(const char* data, std::size_t size) {
   }
   // About one node per 16 bytes of text is typical; more makes the array grow as usual.
   tree_.nodes.reserve(std::min<std::size_t>(size / 16, kReservedNodesAtMost));
+  positions_.emplace(data, size);
   parser_.reset(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
   if (!parser_) throw std::bad_alloc();
   XML_SetReturnNSTriplet(parser_.get(), 1);
@@ -178,6 +268,15 @@ void TreeBuilder::recordParserError() {
   error_ = QVXmlParseError{static_cast<long>(code), reason != nullptr ? reason : "", line(), column()};
 }
 
+TreeBuilder::Position TreeBuilder::position() {
+  Position at;
+  const XML_Index offset = XML_GetCurrentByteIndex(parser_.get());
+  if (offset < 0 || !positions_->at(static_cast<std::size_t>(offset), at.line, at.column)) {
+    at = Position{line(), column()};
+  }
+  return at;
+}
+
 void TreeBuilder::startElement(const XML_Char* name, const XML_Char** attributes) {
   flushText();
   if (open_.size() >= QVXmlDocument::kMaxDepth) {
@@ -185,7 +284,7 @@ void TreeBuilder::startElement(const XML_Char* name, const XML_Char** attributes
          "elements nested deeper than " + std::to_string(QVXmlDocument::kMaxDepth) + " levels");
     return;
   }
-  const std::uint32_t index = addNode(QVXmlKind::Element, line(), column());
+  const std::uint32_t index = addNode(QVXmlKind::Element, position());
   QVXmlTreeNode& node = tree_.nodes[index];
   node.name = internQualified(name, node.inNamespace);
   node.valueBegin = static_cast<std::uint32_t>(tree_.text.size());
@@ -224,7 +323,7 @@ void TreeBuilder::endCdata() { flushText(); }
 void TreeBuilder::comment(const XML_Char* data) {
   if (open_.empty()) return;  // comments before or after the root element are not kept
   flushText();
-  const std::uint32_t index = addNode(QVXmlKind::Comment, line(), column());
+  const std::uint32_t index = addNode(QVXmlKind::Comment, position());
   tree_.nodes[index].valueBegin = appendValue(data);
   tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.values.size());
 }
@@ -232,14 +331,14 @@ void TreeBuilder::comment(const XML_Char* data) {
 void TreeBuilder::processingInstruction(const XML_Char* target, const XML_Char* data) {
   if (open_.empty()) return;  // as comments
   flushText();
-  const std::uint32_t index = addNode(QVXmlKind::ProcessingInstruction, line(), column());
+  const std::uint32_t index = addNode(QVXmlKind::ProcessingInstruction, position());
   tree_.nodes[index].name = intern(target, std::strlen(target));
   tree_.nodes[index].valueBegin = appendValue(data);
   tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.values.size());
 }
 
 void TreeBuilder::openText(bool cdata) {
-  pending_ = PendingText{true, cdata, static_cast<std::uint32_t>(tree_.text.size()), line(), column()};
+  pending_ = PendingText{true, cdata, static_cast<std::uint32_t>(tree_.text.size()), position()};
 }
 
 // Ends the text or CDATA run in progress: a node, unless it is text of white space only.
@@ -251,18 +350,18 @@ void TreeBuilder::flushText() {
     return;
   }
   const std::uint32_t index =
-      addNode(pending_.cdata ? QVXmlKind::CData : QVXmlKind::Text, pending_.line, pending_.column);
+      addNode(pending_.cdata ? QVXmlKind::CData : QVXmlKind::Text, pending_.start);
   tree_.nodes[index].valueBegin = pending_.begin;
   tree_.nodes[index].valueEnd = static_cast<std::uint32_t>(tree_.text.size());
 }
 
 // A new node, last child of the innermost open element (or the root element).
-std::uint32_t TreeBuilder::addNode(QVXmlKind kind, std::uint32_t line, std::uint32_t column) {
+std::uint32_t TreeBuilder::addNode(QVXmlKind kind, Position start) {
   const auto index = static_cast<std::uint32_t>(tree_.nodes.size());
   QVXmlTreeNode node;
   node.kind = kind;
-  node.line = line;
-  node.column = column;
+  node.line = start.line;
+  node.column = start.column;
   if (!open_.empty()) {
     OpenElement& parent = open_.back();
     node.parent = parent.node;
