@@ -52,7 +52,7 @@ const QVXmlTree& QVXmlNode::checkedTree() const {
   return *tree_;
 }
 
-HRESULT QVXmlNode::selectSingleNode(const std::string& path, QVXmlNode& out) const {
+HRESULT QVXmlNode::selectSingleNode(std::string_view path, QVXmlNode& out) const {
   const QVXmlTree& tree = checkedTree();
   out = QVXmlNode();
   if (QVIsPlainXmlName(path)) {  // the common case, one child step: no path to parse
@@ -70,7 +70,7 @@ HRESULT QVXmlNode::selectSingleNode(const std::string& path, QVXmlNode& out) con
   return found == kQVXmlNoNode ? S_FALSE : S_OK;
 }
 
-std::vector<QVXmlNode> QVXmlNode::selectNodes(const std::string& path, HRESULT* result) const {
+std::vector<QVXmlNode> QVXmlNode::selectNodes(std::string_view path, HRESULT* result) const {
   const QVXmlTree& tree = checkedTree();
   std::vector<QVXmlNode> nodes;
   const bool valid = QVSelectXmlNodes(tree, index_, path, [&](std::uint32_t node) {
@@ -145,7 +145,7 @@ QVXmlNode QVXmlNode::parent() const { return QVXmlNode(tree_, checkedTree().node
 
 bool QVXmlNode::isElement() const { return checkedTree().nodes[index_].kind == QVXmlKind::Element; }
 
-bool QVXmlNode::attribute(const std::string& name, std::string& value) const {
+bool QVXmlNode::attribute(std::string_view name, std::string& value) const {
   const QVXmlTree& tree = checkedTree();
   const QVXmlTreeNode& node = tree.nodes[index_];
   const std::uint32_t nameId = tree.findName(name);
@@ -207,7 +207,7 @@ std::vector<QVXmlNode> QVXmlNode::childNodes() const {
   return children;
 }
 
-QVXmlNode QVXmlNode::elementFrom(std::uint32_t node, const std::string& name) const {
+QVXmlNode QVXmlNode::elementFrom(std::uint32_t node, std::string_view name) const {
   const QVXmlTree& tree = *tree_;
   const std::uint32_t nameId = tree.findName(name);
   if (nameId == kQVXmlNoNode) return QVXmlNode();
@@ -217,11 +217,11 @@ QVXmlNode QVXmlNode::elementFrom(std::uint32_t node, const std::string& name) co
   return QVXmlNode();
 }
 
-QVXmlNode QVXmlNode::childElement(const std::string& name) const {
+QVXmlNode QVXmlNode::childElement(std::string_view name) const {
   return elementFrom(checkedTree().nodes[index_].firstChild, name);
 }
 
-QVXmlNode QVXmlNode::nextSiblingElement(const std::string& name) const {
+QVXmlNode QVXmlNode::nextSiblingElement(std::string_view name) const {
   return elementFrom(checkedTree().nodes[index_].nextSibling, name);
 }
 

@@ -68,11 +68,11 @@ class QVXmlNode {
   // a function, an operator, a prefix) yields E_INVALIDARG and a null node; it is never evaluated.
   // The cost is linear in the nodes visited: the children along the steps, or the whole document
   // once for an absolute path.
-  HRESULT selectSingleNode(const std::string& path, QVXmlNode& out) const;
+  HRESULT selectSingleNode(std::string_view path, QVXmlNode& out) const;
 
   // Every node `path` selects, in document order. `result`, when given, receives S_OK, S_FALSE (no
   // match) or E_INVALIDARG (a path of another form, empty list).
-  std::vector<QVXmlNode> selectNodes(const std::string& path, HRESULT* result = nullptr) const;
+  std::vector<QVXmlNode> selectNodes(std::string_view path, HRESULT* result = nullptr) const;
 
   // An element's qualified name (prefix:local) or a processing instruction's target; "#text",
   // "#cdata-section", "#comment" for the other kinds of node.
@@ -103,7 +103,7 @@ class QVXmlNode {
   bool isElement() const;
 
   // The value of the attribute named `name` (qualified name, exact); false when it has none.
-  bool attribute(const std::string& name, std::string& value) const;
+  bool attribute(std::string_view name, std::string& value) const;
 
   // Where the node is, for messages: the element names from the root down, each with
   // [@ID="..."] when the element has an ID attribute, else [n] (from 1) when a sibling has the
@@ -117,16 +117,16 @@ class QVXmlNode {
 
   // First child element in no namespace named `name` (exact, case-sensitive), or a null handle.
   // Any text can be looked up: one that is no element name finds nothing.
-  QVXmlNode childElement(const std::string& name) const;
+  QVXmlNode childElement(std::string_view name) const;
   // The next sibling element in no namespace named `name`, or a null handle.
-  QVXmlNode nextSiblingElement(const std::string& name) const;
+  QVXmlNode nextSiblingElement(std::string_view name) const;
 
  private:
   friend class QVXmlDocument;
   QVXmlNode(std::shared_ptr<const QVXmlTree> tree, std::uint32_t index);
   const QVXmlTree& checkedTree() const;
   // The first element named `name` among `node` and its following siblings.
-  QVXmlNode elementFrom(std::uint32_t node, const std::string& name) const;
+  QVXmlNode elementFrom(std::uint32_t node, std::string_view name) const;
 
   std::shared_ptr<const QVXmlTree> tree_;
   std::uint32_t index_;

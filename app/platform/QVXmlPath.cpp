@@ -4,6 +4,7 @@
 // evaluation nests one other at most.
 #include "QVXmlTree.h"
 
+#include <array>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -41,11 +42,22 @@ struct Scratch {
   bool inUse = false;
 };
 
-bool isNameStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
-}
+// What each byte may be in a name: kNameStart, kNameChar (a start is a name character too).
+constexpr unsigned char kNameStart = 1;
+constexpr unsigned char kNameChar = 2;
+constexpr std::array<unsigned char, 256> kNameBytes = [] {
+  std::array<unsigned char, 256> bytes{};
+  for (int c = 0; c < 256; ++c) {
+    const bool start = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+    const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
+    bytes[static_cast<std::size_t>(c)] = start ? kNameStart | kNameChar : other ? kNameChar : 0;
+  }
+  return bytes;
+}();
 
-bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+bool isNameStart(char c) { return (kNameBytes[static_cast<unsigned char>(c)] & kNameStart) != 0; }
+
+bool isNameChar(char c) { return (kNameBytes[static_cast<unsigned char>(c)] & kNameChar) != 0; }
 
 // Reads a name without prefix at `pos`; empty when there is none.
 std::string_view readName(std::string_view text, std::size_t& pos) {

@@ -21,7 +21,7 @@ QV_SOURCE_FILE("QVSchedBaseBuilder.cpp");
 
 int QVReadDefinitionNumber(const std::string& text) { return QVParseDefinitionNumber(text).value; }
 
-bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out) {
+bool QVSelectDefinitionNode(const QVXmlNode& parent, std::string_view path, QVXmlNode& out) {
   return parent.selectSingleNode(path, out) == S_OK;
 }
 

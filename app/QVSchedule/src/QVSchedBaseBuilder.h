@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CQVScheduleServices;
 
@@ -25,7 +26,7 @@ int QVReadDefinitionNumber(const std::string& text);
 
 // The first node, in document order, that the path `path` (a child name, or child steps such as
 // "./Batch/Count"; QVXmlNode::selectSingleNode) selects under `parent`; false when nothing matches.
-bool QVSelectDefinitionNode(const QVXmlNode& parent, const std::string& path, QVXmlNode& out);
+bool QVSelectDefinitionNode(const QVXmlNode& parent, std::string_view path, QVXmlNode& out);
 
 class CQVSchedBaseBuilder {
  public:
