@@ -117,9 +117,9 @@ std::string QVXmlNode::text() const {
   return trimmed(tree.valueOf(node.valueBegin, node.valueEnd));
 }
 
-unsigned long QVXmlNode::line() const { return checkedTree().nodes[index_].line; }
+unsigned long QVXmlNode::line() const { return checkedTree().positions[index_].line; }
 
-unsigned long QVXmlNode::column() const { return checkedTree().nodes[index_].column; }
+unsigned long QVXmlNode::column() const { return checkedTree().positions[index_].column; }
 
 QVXmlNode QVXmlNode::firstChild() const { return QVXmlNode(tree_, checkedTree().nodes[index_].firstChild); }
 
@@ -150,8 +150,8 @@ bool QVXmlNode::attribute(std::string_view name, std::string& value) const {
   const QVXmlTreeNode& node = tree.nodes[index_];
   const std::uint32_t nameId = tree.findName(name);
   if (node.kind != QVXmlKind::Element || nameId == kQVXmlNoNode) return false;
-  for (std::uint32_t i = 0; i < node.attributeCount; ++i) {
-    const QVXmlTreeAttribute& attribute = tree.attributes[node.firstAttribute + i];
+  for (std::uint32_t i = node.firstAttribute; i < tree.attributesEnd(index_); ++i) {
+    const QVXmlTreeAttribute& attribute = tree.attributes[i];
     if (attribute.name == nameId) {
       value.assign(tree.valueOf(attribute.valueBegin, attribute.valueEnd));
       return true;

@@ -126,10 +126,7 @@ class TreeBuilder {
     std::uint32_t node;
     std::uint32_t lastChild;
   };
-  struct Position {
-    std::uint32_t line = 0;
-    std::uint32_t column = 0;
-  };
+  using Position = QVXmlTreePosition;
   struct PendingText {
     bool open = false;
     bool cdata = false;
@@ -184,6 +181,7 @@ bool TreeBuilder::parse(const char* data, std::size_t size) {
   }
   // About one node per 16 bytes of text is typical; more makes the array grow as usual.
   tree_.nodes.reserve(std::min<std::size_t>(size / 16, kReservedNodesAtMost));
+  tree_.positions.reserve(tree_.nodes.capacity());
   positions_.emplace(data, size);
   parser_.reset(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
   if (!parser_) throw std::bad_alloc();
@@ -288,7 +286,6 @@ void TreeBuilder::startElement(const XML_Char* name, const XML_Char** attributes
   QVXmlTreeNode& node = tree_.nodes[index];
   node.name = internQualified(name, node.inNamespace);
   node.valueBegin = static_cast<std::uint32_t>(tree_.text.size());
-  node.firstAttribute = static_cast<std::uint32_t>(tree_.attributes.size());
   for (const XML_Char** attribute = attributes; attribute[0] != nullptr; attribute += 2) {
     bool inNamespace = false;
     QVXmlTreeAttribute stored;
@@ -297,7 +294,6 @@ void TreeBuilder::startElement(const XML_Char* name, const XML_Char** attributes
     stored.valueEnd = static_cast<std::uint32_t>(tree_.values.size());
     tree_.attributes.push_back(stored);
   }
-  tree_.nodes[index].attributeCount = static_cast<std::uint32_t>(tree_.attributes.size()) - node.firstAttribute;
   open_.push_back(OpenElement{index, kQVXmlNoNode});
 }
 
@@ -360,8 +356,7 @@ std::uint32_t TreeBuilder::addNode(QVXmlKind kind, Position start) {
   const auto index = static_cast<std::uint32_t>(tree_.nodes.size());
   QVXmlTreeNode node;
   node.kind = kind;
-  node.line = start.line;
-  node.column = start.column;
+  node.firstAttribute = static_cast<std::uint32_t>(tree_.attributes.size());
   if (!open_.empty()) {
     OpenElement& parent = open_.back();
     node.parent = parent.node;
@@ -373,6 +368,7 @@ std::uint32_t TreeBuilder::addNode(QVXmlKind kind, Position start) {
     parent.lastChild = index;
   }
   tree_.nodes.push_back(node);
+  tree_.positions.push_back(start);
   return index;
 }
 

@@ -34,12 +34,18 @@ struct QVXmlTreeNode {
   // comments and processing instructions: a range of `values`.
   std::uint32_t valueBegin = 0;
   std::uint32_t valueEnd = 0;
-  std::uint32_t firstAttribute = 0;  // elements: a range of `attributes`
-  std::uint32_t attributeCount = 0;
-  std::uint32_t line = 0;  // where the node starts in the source, both from 1
-  std::uint32_t column = 0;
+  // Where this node's attributes start in `attributes`; they end where the next node's start.
+  std::uint32_t firstAttribute = 0;
   QVXmlKind kind = QVXmlKind::Element;
   bool inNamespace = false;  // elements: the element's namespace is not empty
+};
+// Two to a cache line: a walk over a large document reads every node it passes.
+static_assert(sizeof(QVXmlTreeNode) == 32, "QVXmlTreeNode grew");
+
+// Where a node starts in the source, both from 1. Kept apart from the nodes: only messages read it.
+struct QVXmlTreePosition {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
 };
 
 // An unprefixed attribute name is in no namespace, so a qualified name says all a lookup needs.
@@ -55,6 +61,7 @@ struct QVXmlTree {
   QVXmlTree& operator=(const QVXmlTree&) = delete;
 
   std::vector<QVXmlTreeNode> nodes;  // nodes[0] is the root element when there is one
+  std::vector<QVXmlTreePosition> positions;  // one per node
   std::vector<QVXmlTreeAttribute> attributes;
   std::deque<std::string> names;  // a deque: its strings never move, nameIds keeps views of them
   std::unordered_map<std::string_view, std::uint32_t> nameIds;
@@ -70,6 +77,10 @@ struct QVXmlTree {
   bool isPlainElement(std::uint32_t node, std::uint32_t nameId) const {
     const QVXmlTreeNode& n = nodes[node];
     return n.kind == QVXmlKind::Element && !n.inNamespace && n.name == nameId;
+  }
+  // The attributes of element `node`: a range of `attributes`.
+  std::uint32_t attributesEnd(std::uint32_t node) const {
+    return node + 1 < nodes.size() ? nodes[node + 1].firstAttribute : static_cast<std::uint32_t>(attributes.size());
   }
   std::string_view textOf(const QVXmlTreeNode& node) const {
     return std::string_view(text).substr(node.valueBegin, node.valueEnd - node.valueBegin);
