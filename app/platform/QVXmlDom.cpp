@@ -199,7 +199,13 @@ std::string QVXmlNode::locationPath() const {
 
 std::vector<QVXmlNode> QVXmlNode::childNodes() const {
   const QVXmlTree& tree = checkedTree();
+  std::size_t count = 0;
+  for (std::uint32_t child = tree.nodes[index_].firstChild; child != kQVXmlNoNode;
+       child = tree.nodes[child].nextSibling) {
+    ++count;
+  }
   std::vector<QVXmlNode> children;
+  children.reserve(count);
   for (std::uint32_t child = tree.nodes[index_].firstChild; child != kQVXmlNoNode;
        child = tree.nodes[child].nextSibling) {
     children.push_back(QVXmlNode(tree_, child));

@@ -22,6 +22,9 @@ CQVSchedulerRunner::~CQVSchedulerRunner() {
 bool CQVSchedulerRunner::appendActionRunner(CQVActionRunner* actionRunner) {
   QV_TRACE_SCOPE("CQVSchedulerRunner::appendActionRunner");
   if (!actionRunner) return false;
+  // A schedule has up to four actions as a rule (initialize, start, hold, stop): one allocation.
+  constexpr std::size_t kUsualActions = 4;
+  if (actionRunners.empty()) actionRunners.reserve(kUsualActions);
   actionRunners.emplace_back(actionRunner);
   return true;
 }
