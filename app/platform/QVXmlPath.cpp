@@ -5,8 +5,10 @@
 #include "QVXmlTree.h"
 
 #include <array>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,7 +32,7 @@ struct Path {
 struct BoundStep {
   std::uint32_t name;
   std::uint32_t attribute;
-  ValueSet values;
+  std::unique_ptr<ValueSet> values;  // only with a predicate: most steps have none
 };
 
 // What one selection needs besides the tree. A thread keeps one for its selections, cleared but
@@ -106,7 +108,7 @@ bool parsePath(std::string_view text, Path& path) {
     Step step;
     step.name = readName(text, pos);
     if (step.name.empty() || !parsePredicate(text, pos, step)) return false;
-    path.steps.push_back(step);
+    path.steps.push_back(std::move(step));
     if (pos == text.size()) return true;
     if (text[pos++] != '/') return false;
   }
@@ -139,11 +141,13 @@ class Evaluation {
 
 bool Evaluation::resolve() {
   for (const Step& step : path_.steps) {
-    BoundStep bound{tree_.findName(step.name), kQVXmlNoNode, {}};
+    BoundStep bound{tree_.findName(step.name), kQVXmlNoNode, nullptr};
     if (bound.name == kQVXmlNoNode) return false;
     if (!step.attribute.empty()) {
       bound.attribute = tree_.findName(step.attribute);
-      if (bound.attribute == kQVXmlNoNode || !gatherValues(step.valuePath, bound.values)) return false;
+      if (bound.attribute == kQVXmlNoNode) return false;
+      bound.values = std::make_unique<ValueSet>();
+      if (!gatherValues(step.valuePath, *bound.values)) return false;
     }
     steps_.push_back(std::move(bound));
   }
@@ -172,7 +176,7 @@ bool Evaluation::matches(std::uint32_t node, std::size_t step) const {
   for (std::uint32_t i = element.firstAttribute; i < tree_.attributesEnd(node); ++i) {
     const QVXmlTreeAttribute& attribute = tree_.attributes[i];
     if (attribute.name == bound.attribute) {
-      return bound.values.count(tree_.valueOf(attribute.valueBegin, attribute.valueEnd)) != 0;
+      return bound.values->count(tree_.valueOf(attribute.valueBegin, attribute.valueEnd)) != 0;
     }
   }
   return false;
