@@ -150,7 +150,8 @@ bool QVXmlNode::attribute(std::string_view name, std::string& value) const {
   const QVXmlTreeNode& node = tree.nodes[index_];
   const std::uint32_t nameId = tree.findName(name);
   if (node.kind != QVXmlKind::Element || nameId == kQVXmlNoNode) return false;
-  for (std::uint32_t i = node.firstAttribute; i < tree.attributesEnd(index_); ++i) {
+  const std::uint32_t end = tree.attributesEnd(index_);
+  for (std::uint32_t i = node.firstAttribute; i < end; ++i) {
     const QVXmlTreeAttribute& attribute = tree.attributes[i];
     if (attribute.name == nameId) {
       value.assign(tree.valueOf(attribute.valueBegin, attribute.valueEnd));

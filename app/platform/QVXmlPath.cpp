@@ -173,7 +173,8 @@ bool Evaluation::matches(std::uint32_t node, std::size_t step) const {
   if (!tree_.isPlainElement(node, bound.name)) return false;
   if (bound.attribute == kQVXmlNoNode) return true;
   const QVXmlTreeNode& element = tree_.nodes[node];
-  for (std::uint32_t i = element.firstAttribute; i < tree_.attributesEnd(node); ++i) {
+  const std::uint32_t end = tree_.attributesEnd(node);
+  for (std::uint32_t i = element.firstAttribute; i < end; ++i) {
     const QVXmlTreeAttribute& attribute = tree_.attributes[i];
     if (attribute.name == bound.attribute) {
       return bound.values->count(tree_.valueOf(attribute.valueBegin, attribute.valueEnd)) != 0;

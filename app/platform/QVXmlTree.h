@@ -78,7 +78,7 @@ struct QVXmlTree {
     const QVXmlTreeNode& n = nodes[node];
     return n.kind == QVXmlKind::Element && !n.inNamespace && n.name == nameId;
   }
-  // The attributes of element `node`: a range of `attributes`.
+  // Where the attributes of element `node` end in `attributes` (they start at its firstAttribute).
   std::uint32_t attributesEnd(std::uint32_t node) const {
     return node + 1 < nodes.size() ? nodes[node + 1].firstAttribute : static_cast<std::uint32_t>(attributes.size());
   }
