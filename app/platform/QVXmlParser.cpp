@@ -46,8 +46,9 @@ class PositionCounter {
 
  private:
   bool asciiUpTo(std::size_t offset);
-  // The first `c` at or after `from` (the end of the text for none), found again only once passed.
-  const char* next(char c, const char*& found, const char* from) const;
+  // The first `c` at or after `from` (the end of the text for none); `found` keeps the last one
+  // found, searched for again only once passed.
+  const char* next(char c, const char*& found, const char* from);
 
   const char* data_;
   std::size_t size_;
@@ -103,7 +104,7 @@ bool PositionCounter::asciiUpTo(std::size_t offset) {
   return offset <= firstOther_;
 }
 
-const char* PositionCounter::next(char c, const char*& found, const char* from) const {
+const char* PositionCounter::next(char c, const char*& found, const char* from) {
   if (found == nullptr || found < from) {
     const void* hit = std::memchr(from, c, static_cast<std::size_t>(data_ + size_ - from));
     found = hit != nullptr ? static_cast<const char*>(hit) : data_ + size_;
