@@ -169,21 +169,28 @@ class TestManager : public CQVBaseEventsManager {
     journal_.add("last " + def.toString());
   }
   bool canExecuteRequests() override { return open; }
-  void preExecuteEventRequests() override { journal_.add("pre"); }
+  void preExecuteEventRequests() override {
+    journal_.add("pre");
+    runOnce(duringPre);
+  }
   void postExecuteEventRequests() override {
     journal_.add("post");
-    if (duringPost) {
-      const std::function<void()> action = std::move(duringPost);
-      duringPost = nullptr;
-      action();
-    }
+    runOnce(duringPost);
   }
 
  public:
-  // Run once, inside the next postExecuteEventRequests().
+  // Each run once, inside the next pre- or postExecuteEventRequests().
+  std::function<void()> duringPre;
   std::function<void()> duringPost;
 
  private:
+  static void runOnce(std::function<void()>& slot) {
+    if (!slot) return;
+    const std::function<void()> action = std::move(slot);
+    slot = nullptr;
+    action();
+  }
+
   Journal& journal_;
 };
 
@@ -501,6 +508,21 @@ TEST(EventsLibrary, HeldRequestsRunOnNotifyOnEventsNowInArrivalOrder) {
   EXPECT_THAT(journal.take(), ElementsAre("pre", "request held", "post"));
   manager.addEventToNotifyOn(KeyDef(1));
   EXPECT_THAT(journal.take(), ElementsAre("pre", "A on KeyDef 1", "post"));
+
+  // Closed while the running thread waited in its pre hook (a pause taking the hook's lock first):
+  // neither the item it came with nor the held ones run, and they keep their order.
+  manager.duringPre = [&] { manager.open = false; };
+  manager.addEventToNotifyOn(KeyDef(1));
+  manager.addRequest(TestRequest("r5", journal));
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "post"));
+  manager.duringPre = [&] { manager.open = false; };
+  manager.open = true;
+  manager.notifyOnEventsNow();
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "post"));
+  EXPECT_EQ(manager.pendingCount(), 2u);
+  manager.open = true;
+  manager.notifyOnEventsNow();
+  EXPECT_THAT(journal.take(), ElementsAre("pre", "A on KeyDef 1", "request r5", "post"));
 }
 
 TEST(EventsLibrary, ItemsArrivingAsABatchEndsStillRun) {

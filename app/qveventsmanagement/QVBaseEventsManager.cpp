@@ -225,6 +225,12 @@ struct CQVBaseEventsManager::Impl {
     countQueue();
     return running.load();
   }
+  // Puts an item ahead of the queued ones (the running thread's own item, held back).
+  void enqueueFirst(QueuedItem item) QV_EXCLUDES(mutex) {
+    QVMutexLock lock(mutex);
+    queue.push_front(std::move(item));
+    countQueue();
+  }
 
   // What unregistering one registration found (registration lock held).
   struct Removal {
@@ -572,12 +578,19 @@ bool CQVBaseEventsManager::runClaimed(CQVEventRequest* request, const CQVEventDe
   Impl::RunningClaim claim(impl);
   {
     const ExecuteScope scope(*this);
-    if (request) {
-      request->execute();
-    } else if (event) {
-      impl.deliver(*event);
+    // Asked again now that the hook has run: the manager may have closed while this thread waited
+    // in it (a pause that held the hook's lock). Then nothing runs, the caller's item included,
+    // which goes ahead of anything queued meanwhile.
+    if (request || event) {
+      if (!canExecuteRequests()) {
+        impl.enqueueFirst(copyOf(request, event));
+      } else if (request) {
+        request->execute();
+      } else {
+        impl.deliver(*event);
+      }
     }
-    for (bool mayRun = !request && !event; mayRun || canExecuteRequests(); mayRun = false) {
+    while (canExecuteRequests()) {
       if (!impl.anyQueued()) break;  // the usual case: no lock
       QueuedItem item;
       {

@@ -14,9 +14,10 @@
 // it is run at once without a clone (same order, same locks, no copy). Only one thread
 // runs a manager's queue at a time: a thread that finds it running (on another thread, or further
 // up its own stack) leaves its item queued for the running thread and returns. The running thread
-// calls preExecuteEventRequests() once, runs items until the queue is empty or
-// canExecuteRequests() turns false, then calls postExecuteEventRequests() (also when an item
-// throws). An event runs by onEvent on every handler registered for a matching definition at the
+// calls preExecuteEventRequests() once, runs items while canExecuteRequests() answers true (asked
+// again after that hook, before the first item: a manager closed while the thread waited in the
+// hook runs nothing) and the queue is not empty, then calls postExecuteEventRequests() (also when
+// an item throws). An event runs by onEvent on every handler registered for a matching definition at the
 // time it runs; handlers registered during a delivery do not get that event, handlers unregistered
 // during it are not called after their unregistration.
 //
@@ -108,9 +109,9 @@ class CQVBaseEventsManager {
   void runQueue();
   // Claims the running state when nobody runs the queue and canExecuteRequests().
   Claim claimIdle();
-  // With the running state claimed: preExecute, the given item (or, without one, the first queued
-  // item), queued items while canExecuteRequests(), postExecute, release. True when items were
-  // left queued.
+  // With the running state claimed: preExecute, then while canExecuteRequests() the given item
+  // (held at the queue's front when closed by then) and the queued ones, postExecute, release.
+  // True when items were left queued.
   bool runClaimed(CQVEventRequest* request, const CQVEventDef* event);
 
   // Shared so that an operation in progress keeps the state alive even if the manager deletes
