@@ -21,6 +21,20 @@
 #include <string>
 #include <vector>
 
+// A definition of `groups` groups g0, g1, ... that each run all their vusers: all with the
+// scenario, or all but the first after the first.
+inline std::string runAllGroups(int groups, bool afterTheFirst) {
+  std::string xml =
+      "<D><Schedulers><CurrentSchedulerId>1</CurrentSchedulerId></Schedulers><Scheduler ID='1'><Manual>"
+      "<SchedulerType>Groups</SchedulerType><Groups><InitAllBeforeStart>false</InitAllBeforeStart>";
+  for (int i = 0; i < groups; ++i) {
+    xml += "<GroupScheduler><GroupName>g" + std::to_string(i) + "</GroupName><StartupMode>";
+    xml += afterTheFirst && i > 0 ? "<StartAfterGroup>g0</StartAfterGroup>" : "<StartAtScenarioBegining/>";
+    xml += "</StartupMode><Scheduling><DynamicScheduling><RunAll/></DynamicScheduling></Scheduling></GroupScheduler>";
+  }
+  return xml + "</Groups></Manual></Scheduler></D>";
+}
+
 class MockHost : public CQVVusersServices {
  public:
   MOCK_METHOD(void, onSchedulerFinished, (), (override));

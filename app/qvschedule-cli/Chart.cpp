@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <unordered_map>
 
 namespace {
 
@@ -273,15 +274,19 @@ LoadSummary summarizeLoad(const ChartData& data, std::uint64_t schedulerFinished
   summary.schedulerFinished = schedulerFinishedAt > data.origin ? schedulerFinishedAt - data.origin : 0;
   // Every sample counts, also one that a later sample of the same moment undoes: the timeline
   // shows that state.
-  std::map<std::string, long> running;
+  // Per group name: its running vusers now, and its entry in `groups` (null when it has none).
+  struct Current {
+    long running = 0;
+    GroupLoad* load = nullptr;
+  };
+  std::unordered_map<std::string, Current> byName;
+  for (GroupLoad& group : groups) byName[group.name].load = &group;
   long total = 0;
   for (const SimulatedVusers::Sample& sample : data.samples) {
-    long& current = running[sample.group];
-    total += sample.running - current;
-    current = sample.running;
-    for (GroupLoad& group : groups) {
-      if (group.name == sample.group) group.peakRunning = std::max(group.peakRunning, sample.running);
-    }
+    Current& current = byName[sample.group];
+    total += sample.running - current.running;
+    current.running = sample.running;
+    if (current.load) current.load->peakRunning = std::max(current.load->peakRunning, sample.running);
     if (total > summary.peakRunning) {
       summary.peakRunning = total;
       summary.peakAt = sample.at > data.origin ? sample.at - data.origin : 0;

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace {
@@ -96,16 +97,19 @@ const char* endWord(PreviewEnd how) {
 
 // Each pool's group with what its schedule asks for and the size of its pool.
 std::vector<GroupLoad> groupLoads(const Session& session) {
+  // By pool name; the scenario's schedule (no group) asks for the scenario's pool. Of two
+  // schedules of one group the later counts.
+  std::unordered_map<std::string, long long> asksFor;
+  for (const ScheduleSummary& schedule : session.summary.schedules) {
+    asksFor[schedule.group.empty() ? SimulatedVusers::kScenarioPool : schedule.group] = schedule.asksFor();
+  }
   std::vector<GroupLoad> groups;
   for (const std::string& pool : session.host->poolNames()) {
     GroupLoad group;
     group.name = pool;
     group.pool = session.host->counts(pool).total;
-    for (const ScheduleSummary& schedule : session.summary.schedules) {
-      if (schedule.group == pool || (schedule.group.empty() && pool == SimulatedVusers::kScenarioPool)) {
-        group.asksFor = schedule.asksFor();
-      }
-    }
+    const auto found = asksFor.find(pool);
+    if (found != asksFor.end()) group.asksFor = found->second;
     groups.push_back(group);
   }
   return groups;
