@@ -2,8 +2,6 @@
 
 #include "QVClock.h"
 
-#include <algorithm>
-
 const char* runStateName(RunState state) {
   switch (state) {
     case RunState::Loaded: return "loaded";
@@ -15,7 +13,8 @@ const char* runStateName(RunState state) {
   return "?";
 }
 
-LiveRun::LiveRun(std::vector<std::string> pools, bool byGroup) : pools_(std::move(pools)), byGroup_(byGroup) {}
+LiveRun::LiveRun(std::vector<std::string> pools, bool byGroup)
+    : pools_(std::move(pools)), poolNames_(pools_.begin(), pools_.end()), byGroup_(byGroup) {}
 
 void LiveRun::setState(RunState state) {
   const std::uint64_t now = QVNowFileTime();
@@ -60,7 +59,7 @@ ScheduleView LiveRun::schedule() const {
 }
 
 void LiveRun::noteEntryLocked(const TimelineEntry& entry) {
-  if (entry.kind != "call" || std::find(pools_.begin(), pools_.end(), entry.group) == pools_.end()) return;
+  if (entry.kind != "call" || poolNames_.count(entry.group) == 0) return;
   if (entry.what == "onGroupFinished" || entry.what == "onSchedulerFinished") {
     finished_.insert(entry.group);
   } else if (entry.what.compare(0, 2, "on") != 0) {

@@ -24,6 +24,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 enum class RunState { Loaded, Running, Paused, Finished, Stopped };
@@ -94,6 +95,7 @@ class LiveRun {
   void noteEntryLocked(const TimelineEntry& entry);
 
   const std::vector<std::string> pools_;
+  const std::unordered_set<std::string> poolNames_;  // pools_, to look names up
   const bool byGroup_;
 
   mutable std::mutex scheduleMutex_;  // guards frozen_; held across facade queries
