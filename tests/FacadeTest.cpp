@@ -190,6 +190,10 @@ TEST(Facade, StageNeedsExactlyOneSchedulerRunnerAndRunTimeByGroup) {
   EXPECT_TRUE(CQVSchedulerFacade::GetGroupRunMode("g1", mode));
   EXPECT_EQ(mode, CQVVusersServices::RUN_INDEFINITELY);
   EXPECT_FALSE(CQVSchedulerFacade::GetScenarioRunMode(mode));
+  // Two runners of one group (assembled in code only): the first in the list, the last added, answers.
+  schedule.addGroup("g1")->getContext()->runMode = CQVVusersServices::RUN_UNTIL_COMPLETE;
+  EXPECT_TRUE(CQVSchedulerFacade::GetGroupRunMode("g1", mode));
+  EXPECT_EQ(mode, CQVVusersServices::RUN_UNTIL_COMPLETE);
 }
 
 TEST(Facade, PauseAndResumeLinesAndStates) {
@@ -319,9 +323,10 @@ TEST(ReentrantHost, PauseAndQueriesFromInsideAHostCall) {
 }
 
 // Each finished group costs the same whatever the number of groups: 100,000 groups that start
-// together, and 10,000 groups that all start after one group, run to their end within a bound that
-// a linear algorithm meets about ten times over on a loaded 2-core machine (a scan over every group
-// per finished group takes longer than the bound there). The sanitizers slow the road down ten to
+// together, and 10,000 groups that all start after one group, run to their end, and then answer
+// a run-time and a run-mode query each, within a bound that a linear algorithm meets about ten
+// times over on a loaded 2-core machine (a scan over every group per finished group, or per query,
+// takes longer than the bound there). The sanitizers slow the road down ten to
 // fifteen times: under them a fifth of the groups keeps that margin within the test's time limit.
 TEST(Facade, ManyGroupsFinishInLinearTime) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -350,7 +355,16 @@ TEST(Facade, ManyGroupsFinishInLinearTime) {
     clock->settle();
     if (c.afterTheFirst) CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("g0"));
     clock->settle();
+    int answered = 0;
+    for (int i = 0; i < c.groups; ++i) {
+      long runTime = -1;
+      CQVVusersServices::RunMode mode{};
+      const std::string name = "g" + std::to_string(i);
+      answered += CQVSchedulerFacade::getGroupRunTime(name, runTime) && runTime == 0 &&
+                  CQVSchedulerFacade::GetGroupRunMode(name, mode) && mode == CQVVusersServices::RUN_INDEFINITELY;
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(answered, c.groups);
     EXPECT_EQ(groupsFinished.load(), c.groups);
     EXPECT_FALSE(CQVSchedulerFacade::isRunning());
     EXPECT_LT(seconds, boundSeconds);

@@ -1,6 +1,7 @@
 #include "QVLoadTestSchedulerRunner.h"
 
 #include "QVClock.h"
+#include "QVGroupContext.h"
 #include "QVHostCallScope.h"
 #include "QVScheduleLog.h"
 #include "QVScheduleServices.h"
@@ -35,6 +36,10 @@ bool CQVLoadTestSchedulerRunner::addSchedulerRunner(CQVSchedulerRunner* runner) 
   if (!runner) return false;
   const CQVQueryLockGuard lock(queryLock());
   schedulerRunners.emplace_front(runner);
+  const CQVContext* context = runner->getContext();
+  if (context && typeid(*context) == typeid(CQVGroupContext)) {
+    groupRunners[static_cast<const CQVGroupContext*>(context)->getGroupName()] = runner;
+  }
   return true;
 }
 
@@ -58,6 +63,7 @@ void CQVLoadTestSchedulerRunner::clear(bool fromDestructor) {
   {
     const CQVQueryLockGuard lock(queryLock());
     cleared.swap(schedulerRunners);
+    groupRunners.clear();
   }
   cleared.clear();  // out of the queries' sight first, then deleted without the query lock
   if (services.load()) {
@@ -149,6 +155,7 @@ void CQVLoadTestSchedulerRunner::discardRunners() {
     // call from outside any host call.
     const CQVQueryLockGuard queries(queryLock());
     retiredRunners.splice(retiredRunners.end(), schedulerRunners);
+    groupRunners.clear();
   }
   clear(false);
 }
@@ -185,10 +192,22 @@ void CQVLoadTestSchedulerRunner::resume() {
   for (const auto& runner : getSchedulerRunners()) runner->setResumed();
 }
 
+namespace {
+
+bool matches(const CQVSchedulerRunner& runner, const CQVContext& context) {
+  const CQVContext* own = runner.getContext();
+  return own && typeid(*own) == typeid(context) && own->equals(context);
+}
+
+}  // namespace
+
 const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
+  if (typeid(context) == typeid(CQVGroupContext)) {
+    const auto found = groupRunners.find(static_cast<const CQVGroupContext&>(context).getGroupName());
+    if (found != groupRunners.end() && matches(*found->second, context)) return found->second;
+  }
   for (const auto& runner : schedulerRunners) {
-    const CQVContext* own = runner->getContext();
-    if (own && typeid(*own) == typeid(context) && own->equals(context)) return runner.get();
+    if (matches(*runner, context)) return runner.get();
   }
   return nullptr;
 }

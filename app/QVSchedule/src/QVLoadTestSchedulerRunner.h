@@ -21,6 +21,8 @@
 #include <atomic>
 #include <list>
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 class CQVScheduleServices;
 
@@ -70,6 +72,8 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   }
 
  private:
+  // The first runner in list order whose context matches: a group's from groupRunners, any other
+  // (or one groupRunners does not answer for) by a walk of the list.
   const CQVSchedulerRunner* find(const CQVContext& context) const QV_REQUIRES(QVQueryLock);
   void unregisterSelf() QV_REQUIRES(QVSchedulerLock);
   // Deletes the stopped runners (or retires them, inside a host call).
@@ -81,6 +85,9 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   QVMutex* queryLock() const;
 
   RunnerList schedulerRunners QV_GUARDED_BY(QVQueryLock);  // changed under both locks
+  // The runners of schedulerRunners whose context is a group's, by group name: of runners of one
+  // name, the first in list order (the last added). A runner's context is set before it is added.
+  std::unordered_map<std::string, const CQVSchedulerRunner*> groupRunners QV_GUARDED_BY(QVQueryLock);
   bool loading QV_GUARDED_BY(QVQueryLock) = false;
   RunnerList retiredRunners QV_GUARDED_BY(QVSchedulerLock);  // stopped, awaiting deletion
   std::atomic<CQVScheduleServices*> services{nullptr};
