@@ -272,8 +272,6 @@ LoadSummary summarizeLoad(const ChartData& data, std::uint64_t schedulerFinished
   summary.duration = data.end > data.origin ? data.end - data.origin : 0;
   summary.finished = schedulerFinishedAt != 0;
   summary.schedulerFinished = schedulerFinishedAt > data.origin ? schedulerFinishedAt - data.origin : 0;
-  // Every sample counts, also one that a later sample of the same moment undoes: the timeline
-  // shows that state.
   // Per group name: its running vusers now, and its entry in `groups` (null when it has none).
   struct Current {
     long running = 0;
@@ -281,6 +279,8 @@ LoadSummary summarizeLoad(const ChartData& data, std::uint64_t schedulerFinished
   };
   std::unordered_map<std::string, Current> byName;
   for (GroupLoad& group : groups) byName[group.name].load = &group;
+  // Every sample counts, also one that a later sample of the same moment undoes: the timeline
+  // shows that state.
   long total = 0;
   for (const SimulatedVusers::Sample& sample : data.samples) {
     Current& current = byName[sample.group];
