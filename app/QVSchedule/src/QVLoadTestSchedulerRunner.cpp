@@ -36,10 +36,7 @@ bool CQVLoadTestSchedulerRunner::addSchedulerRunner(CQVSchedulerRunner* runner) 
   if (!runner) return false;
   const CQVQueryLockGuard lock(queryLock());
   schedulerRunners.emplace_front(runner);
-  const CQVContext* context = runner->getContext();
-  if (context && typeid(*context) == typeid(CQVGroupContext)) {
-    groupRunners[static_cast<const CQVGroupContext*>(context)->getGroupName()] = runner;
-  }
+  forgetGroupRunners();
   return true;
 }
 
@@ -63,7 +60,7 @@ void CQVLoadTestSchedulerRunner::clear(bool fromDestructor) {
   {
     const CQVQueryLockGuard lock(queryLock());
     cleared.swap(schedulerRunners);
-    groupRunners.clear();
+    forgetGroupRunners();
   }
   cleared.clear();  // out of the queries' sight first, then deleted without the query lock
   if (services.load()) {
@@ -155,7 +152,7 @@ void CQVLoadTestSchedulerRunner::discardRunners() {
     // call from outside any host call.
     const CQVQueryLockGuard queries(queryLock());
     retiredRunners.splice(retiredRunners.end(), schedulerRunners);
-    groupRunners.clear();
+    forgetGroupRunners();
   }
   clear(false);
 }
@@ -201,8 +198,26 @@ bool matches(const CQVSchedulerRunner& runner, const CQVContext& context) {
 
 }  // namespace
 
+void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
+  groupRunners.reserve(schedulerRunners.size());
+  for (const auto& runner : schedulerRunners) {
+    const CQVContext* context = runner->getContext();
+    if (context && typeid(*context) == typeid(CQVGroupContext)) {
+      groupRunners.emplace(static_cast<const CQVGroupContext*>(context)->getGroupName(), runner.get());
+    }
+  }
+  groupRunnersBuilt = true;
+}
+
+void CQVLoadTestSchedulerRunner::forgetGroupRunners() {
+  if (!groupRunnersBuilt) return;
+  groupRunners = {};  // its memory too
+  groupRunnersBuilt = false;
+}
+
 const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
   if (typeid(context) == typeid(CQVGroupContext)) {
+    if (!groupRunnersBuilt) buildGroupRunners();
     const auto found = groupRunners.find(static_cast<const CQVGroupContext&>(context).getGroupName());
     if (found != groupRunners.end() && matches(*found->second, context)) return found->second;
   }

@@ -75,6 +75,8 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
   // The first runner in list order whose context matches: a group's from groupRunners, any other
   // (or one groupRunners does not answer for) by a walk of the list.
   const CQVSchedulerRunner* find(const CQVContext& context) const QV_REQUIRES(QVQueryLock);
+  void buildGroupRunners() const QV_REQUIRES(QVQueryLock);
+  void forgetGroupRunners() QV_REQUIRES(QVQueryLock);
   void unregisterSelf() QV_REQUIRES(QVSchedulerLock);
   // Deletes the stopped runners (or retires them, inside a host call).
   void discardRunners() QV_REQUIRES(QVSchedulerLock) QV_EXCLUDES(QVQueryLock);
@@ -86,8 +88,10 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
 
   RunnerList schedulerRunners QV_GUARDED_BY(QVQueryLock);  // changed under both locks
   // The runners of schedulerRunners whose context is a group's, by group name: of runners of one
-  // name, the first in list order (the last added). A runner's context is set before it is added.
-  std::unordered_map<std::string, const CQVSchedulerRunner*> groupRunners QV_GUARDED_BY(QVQueryLock);
+  // name, the first in list order. Built by the first group query after the list changed (so a
+  // load pays nothing for it), forgotten whenever the list changes.
+  mutable std::unordered_map<std::string, const CQVSchedulerRunner*> groupRunners QV_GUARDED_BY(QVQueryLock);
+  mutable bool groupRunnersBuilt QV_GUARDED_BY(QVQueryLock) = false;
   bool loading QV_GUARDED_BY(QVQueryLock) = false;
   RunnerList retiredRunners QV_GUARDED_BY(QVSchedulerLock);  // stopped, awaiting deletion
   std::atomic<CQVScheduleServices*> services{nullptr};
