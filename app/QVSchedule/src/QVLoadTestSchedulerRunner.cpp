@@ -210,7 +210,7 @@ void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
 }
 
 void CQVLoadTestSchedulerRunner::forgetGroupRunners() {
-  if (!groupRunnersBuilt) return;
+  if (!groupRunnersBuilt && groupRunners.empty()) return;  // (a build that threw leaves a part)
   groupRunners = {};  // its memory too
   groupRunnersBuilt = false;
 }
