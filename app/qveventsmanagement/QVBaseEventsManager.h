@@ -17,9 +17,9 @@
 // calls preExecuteEventRequests() once, runs items while canExecuteRequests() answers true (asked
 // again after that hook, before the first item: a manager closed while the thread waited in the
 // hook runs nothing) and the queue is not empty, then calls postExecuteEventRequests() (also when
-// an item throws). An event runs by onEvent on every handler registered for a matching definition at the
-// time it runs; handlers registered during a delivery do not get that event, handlers unregistered
-// during it are not called after their unregistration.
+// an item throws). An event runs by onEvent on every handler registered for a matching definition
+// at the time it runs; handlers registered during a delivery do not get that event, handlers
+// unregistered during it are not called after their unregistration.
 //
 // Ownership: the manager owns its clones of definitions and requests; it never owns handlers.
 // A derived manager may delete itself from inside unregisteredLastHandlerForEvent (for example

@@ -199,6 +199,8 @@ bool matches(const CQVSchedulerRunner& runner, const CQVContext& context) {
 }  // namespace
 
 void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
+  // In list order, so the first runner of each name stays. A build that throws leaves a part of
+  // the map that is right as far as it goes: a name it lacks is found by the walk.
   groupRunners.reserve(schedulerRunners.size());
   for (const auto& runner : schedulerRunners) {
     const CQVContext* context = runner->getContext();
@@ -206,18 +208,15 @@ void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
       groupRunners.emplace(static_cast<const CQVGroupContext*>(context)->getGroupName(), runner.get());
     }
   }
-  groupRunnersBuilt = true;
 }
 
 void CQVLoadTestSchedulerRunner::forgetGroupRunners() {
-  if (!groupRunnersBuilt && groupRunners.empty()) return;  // (a build that threw leaves a part)
-  groupRunners = {};  // its memory too
-  groupRunnersBuilt = false;
+  if (!groupRunners.empty()) groupRunners = {};  // its memory too
 }
 
 const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
   if (typeid(context) == typeid(CQVGroupContext)) {
-    if (!groupRunnersBuilt) buildGroupRunners();
+    if (groupRunners.empty()) buildGroupRunners();
     const auto found = groupRunners.find(static_cast<const CQVGroupContext&>(context).getGroupName());
     if (found != groupRunners.end() && matches(*found->second, context)) return found->second;
   }

@@ -88,10 +88,9 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
 
   RunnerList schedulerRunners QV_GUARDED_BY(QVQueryLock);  // changed under both locks
   // The runners of schedulerRunners whose context is a group's, by group name: of runners of one
-  // name, the first in list order. Built by the first group query after the list changed (so a
-  // load pays nothing for it), forgotten whenever the list changes.
+  // name, the first in list order. Built by a group query that finds it empty (so a load pays
+  // nothing for it), emptied whenever the list changes.
   mutable std::unordered_map<std::string, const CQVSchedulerRunner*> groupRunners QV_GUARDED_BY(QVQueryLock);
-  mutable bool groupRunnersBuilt QV_GUARDED_BY(QVQueryLock) = false;
   bool loading QV_GUARDED_BY(QVQueryLock) = false;
   RunnerList retiredRunners QV_GUARDED_BY(QVSchedulerLock);  // stopped, awaiting deletion
   std::atomic<CQVScheduleServices*> services{nullptr};
