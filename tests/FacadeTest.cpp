@@ -356,15 +356,18 @@ TEST(Facade, ManyGroupsFinishInLinearTime) {
     if (c.afterTheFirst) CQVEventsManager::instance()->notifyOnEvent(CQVGroupFinishedRunningEventDef("g0"));
     clock->settle();
     int answered = 0;
+    int unknownAnswered = 0;  // a name no group has, asked as often
     for (int i = 0; i < c.groups; ++i) {
       long runTime = -1;
       CQVVusersServices::RunMode mode{};
       const std::string name = "g" + std::to_string(i);
       answered += CQVSchedulerFacade::getGroupRunTime(name, runTime) && runTime == 0 &&
                   CQVSchedulerFacade::GetGroupRunMode(name, mode) && mode == CQVVusersServices::RUN_INDEFINITELY;
+      unknownAnswered += CQVSchedulerFacade::getGroupRunTime("no " + name, runTime);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_EQ(answered, c.groups);
+    EXPECT_EQ(unknownAnswered, 0);
     EXPECT_EQ(groupsFinished.load(), c.groups);
     EXPECT_FALSE(CQVSchedulerFacade::isRunning());
     EXPECT_LT(seconds, boundSeconds);

@@ -199,15 +199,17 @@ bool matches(const CQVSchedulerRunner& runner, const CQVContext& context) {
 }  // namespace
 
 void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
-  // In list order, so the first runner of each name stays. A build that throws leaves a part of
-  // the map that is right as far as it goes: a name it lacks is found by the walk.
-  groupRunners.reserve(schedulerRunners.size());
+  // In list order, so the first runner of each name stays. Built aside and moved in, so that the
+  // index is whole or empty even when the build throws.
+  std::unordered_map<std::string, const CQVSchedulerRunner*> built;
+  built.reserve(schedulerRunners.size());
   for (const auto& runner : schedulerRunners) {
     const CQVContext* context = runner->getContext();
     if (context && typeid(*context) == typeid(CQVGroupContext)) {
-      groupRunners.emplace(static_cast<const CQVGroupContext*>(context)->getGroupName(), runner.get());
+      built.emplace(static_cast<const CQVGroupContext*>(context)->getGroupName(), runner.get());
     }
   }
+  groupRunners = std::move(built);
 }
 
 void CQVLoadTestSchedulerRunner::forgetGroupRunners() {
@@ -216,9 +218,11 @@ void CQVLoadTestSchedulerRunner::forgetGroupRunners() {
 
 const CQVSchedulerRunner* CQVLoadTestSchedulerRunner::find(const CQVContext& context) const {
   if (typeid(context) == typeid(CQVGroupContext)) {
+    // A group context matches by name alone, so a name the whole index lacks has no runner: a
+    // host asking for an unknown group does not make every query walk the list.
     if (groupRunners.empty()) buildGroupRunners();
     const auto found = groupRunners.find(static_cast<const CQVGroupContext&>(context).getGroupName());
-    if (found != groupRunners.end() && matches(*found->second, context)) return found->second;
+    return found == groupRunners.end() ? nullptr : found->second;
   }
   for (const auto& runner : schedulerRunners) {
     if (matches(*runner, context)) return runner.get();

@@ -73,7 +73,7 @@ class CQVLoadTestSchedulerRunner : public CQVEventHandler {
 
  private:
   // The first runner in list order whose context matches: a group's from groupRunners, any other
-  // (or one groupRunners does not answer for) by a walk of the list.
+  // by a walk of the list.
   const CQVSchedulerRunner* find(const CQVContext& context) const QV_REQUIRES(QVQueryLock);
   void buildGroupRunners() const QV_REQUIRES(QVQueryLock);
   void forgetGroupRunners() QV_REQUIRES(QVQueryLock);
