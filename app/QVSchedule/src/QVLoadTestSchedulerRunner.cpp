@@ -201,7 +201,7 @@ bool matches(const CQVSchedulerRunner& runner, const CQVContext& context) {
 void CQVLoadTestSchedulerRunner::buildGroupRunners() const {
   // In list order, so the first runner of each name stays. Built aside and moved in, so that the
   // index is whole or empty even when the build throws.
-  std::unordered_map<std::string, const CQVSchedulerRunner*> built;
+  decltype(groupRunners) built;
   built.reserve(schedulerRunners.size());
   for (const auto& runner : schedulerRunners) {
     const CQVContext* context = runner->getContext();
