@@ -103,8 +103,10 @@ bool CQVLoadTestSchedulerRunner::start() {
     registered = true;
   }
   doneRunners = 0;
-  for (const auto& runner : runners) runner->setDoneCount(&doneRunners);
-  for (const auto& runner : runners) runner->registerOnStartCondition();
+  for (const auto& runner : runners) {
+    runner->setDoneCount(&doneRunners);
+    runner->registerOnStartCondition();
+  }
   for (const auto& runner : runners) runner->mayStart();
   return true;
 }
