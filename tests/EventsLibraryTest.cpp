@@ -597,6 +597,60 @@ TEST(EventsLibrary, UnregisterAllHandlers) {
                           "B released KeyDef 1 -> 0", "last KeyDef 1", "A released KeyDef 1 -> 0"));
 }
 
+// A delivery first tries the entry of its class made after the one delivered last. Whatever the
+// order of deliveries, registrations and unregistrations, an event reaches the handler of its own
+// definition and class only (DerivedKeyDef's equals() accepts a KeyDef of the same key).
+TEST(EventsLibrary, DeliveriesFindTheirDefinitionInAnyOrder) {
+  // Operations: d<k>/D<k> deliver KeyDef/DerivedKeyDef k; u<k>/r<k> unregister/register KeyDef k.
+  const std::vector<std::vector<std::string>> cases = {
+      {"d0", "d1", "d2", "d3", "d4", "d5", "d0"},
+      {"d5", "d4", "d3", "d2", "d1", "d0"},
+      {"d0", "D0", "d1", "D1", "D2", "d2"},
+      {"d0", "u1", "d1", "d2", "d1", "r1", "d1", "d5", "d1", "d2"},
+      {"d5", "u5", "d5", "r5", "d4", "d5", "d5"},
+      {"u0", "u1", "u2", "u3", "u4", "u5", "d0", "r2", "r0", "d2", "d0", "d2"},
+  };
+  std::vector<std::vector<std::string>> all = cases;
+  std::mt19937 random(7);
+  std::vector<std::string>& mixed = all.emplace_back();
+  for (int i = 0; i < 300; ++i) mixed.push_back(std::string(1, "dDur"[random() % 4]) + std::to_string(random() % 6));
+
+  for (const auto& ops : all) {
+    Journal journal;
+    TestManager manager(journal);
+    std::vector<std::unique_ptr<RecordingHandler>> handlers;
+    std::vector<bool> registered(6, true);
+    for (int k = 0; k < 6; ++k) {
+      handlers.push_back(std::make_unique<RecordingHandler>("K" + std::to_string(k), journal));
+      handlers.push_back(std::make_unique<RecordingHandler>("D" + std::to_string(k), journal));
+      ASSERT_TRUE(manager.registerOnEvent(KeyDef(k), handlers[2 * k].get()));
+      ASSERT_TRUE(manager.registerOnEvent(DerivedKeyDef(k), handlers[2 * k + 1].get()));
+    }
+    std::vector<std::string> expected;
+    journal.take();
+    for (const std::string& op : ops) {
+      const int k = op[1] - '0';
+      if (op[0] == 'd' || op[0] == 'D') {
+        if (op[0] == 'd') manager.notifyOnEvent(KeyDef(k));
+        if (op[0] == 'D') manager.notifyOnEvent(DerivedKeyDef(k));
+        if (op[0] == 'D') expected.push_back("D" + op.substr(1) + " on DerivedKeyDef " + op.substr(1));
+        if (op[0] == 'd' && registered[k]) expected.push_back("K" + op.substr(1) + " on KeyDef " + op.substr(1));
+      } else if (op[0] == 'u') {
+        EXPECT_EQ(manager.unregisterOnEvent(KeyDef(k), handlers[2 * k].get()), registered[k]);
+        registered[k] = false;
+      } else if (!registered[k]) {
+        ASSERT_TRUE(manager.registerOnEvent(KeyDef(k), handlers[2 * k].get()));
+        registered[k] = true;
+      }
+    }
+    std::vector<std::string> delivered;
+    for (const std::string& line : journal.take()) {
+      if (line.find(" on ") != std::string::npos) delivered.push_back(line);
+    }
+    EXPECT_EQ(delivered, expected) << "operations from " << ops.front() << ", " << ops.size() << " of them";
+  }
+}
+
 TEST(EventsLibrary, ReportWaitsForDeliveryOnAnotherThread) {
   Journal journal;
   TestManager manager(journal);

@@ -129,6 +129,9 @@ class DefinitionEntry {
   }
 
   PooledDef def;  // the table's key points at this copy
+  // The entries of the same definition class made just before and just after this one.
+  DefinitionEntry* earlierOfClass = nullptr;
+  DefinitionEntry* laterOfClass = nullptr;
 
  private:
   static constexpr std::size_t kIndexFrom = 16;
@@ -145,6 +148,16 @@ class DefinitionEntry {
 // otherwise definitions with small hashes would pile up at one place.
 struct MixedDefHash {
   std::size_t operator()(const CQVEventDef* def) const { return absl::HashOf(def->hash()); }
+};
+
+// The entries of one definition class in the order they were made, and the one a delivery of
+// that class is expected to want next: the entry made after the last one delivered. Runners that
+// registered one after another (groups starting together) tend to announce their events in that
+// same order, and the guess spares the lookup its reads at random places of a large table.
+struct ClassOrder {
+  const std::type_info* type;
+  DefinitionEntry* newest = nullptr;
+  DefinitionEntry* expected = nullptr;
 };
 
 // Exactly one of the two is set.
@@ -181,7 +194,7 @@ struct CQVBaseEventsManager::Impl {
   // The nodes of the three containers below and the entries' copies of definitions.
   QVNodePool pool QV_GUARDED_BY(mutex);
   // Open-addressing tables whose values live in nodes (registrations point at their handler's
-  // state, which must not move). A lookup reads a group of control bytes, a slot and the node it
+  // state, and entries at the entries next to them in their class's order, which must not move). A lookup reads a group of control bytes, a slot and the node it
   // wants. With std::unordered_map each lookup also read the node before its bucket's first one,
   // a node of some other bucket: at tens of thousands of definitions that was one more cache miss
   // per lookup, and a group's start makes several.
@@ -192,6 +205,8 @@ struct CQVBaseEventsManager::Impl {
                                        QVNodeAllocator<std::pair<CQVEventHandler* const, HandlerState>>>;
   Entries entries QV_GUARDED_BY(mutex){Entries::allocator_type(&pool)};
   Handlers handlers QV_GUARDED_BY(mutex){Handlers::allocator_type(&pool)};
+  // One per definition class that has had an entry here, with the entries' order (a handful).
+  std::vector<ClassOrder> classOrders QV_GUARDED_BY(mutex);
   // Registrations dropped while a delivery's snapshot still held them.
   RegistrationList retired QV_GUARDED_BY(mutex){RegistrationList::allocator_type(&pool)};
   std::deque<QueuedItem> queue QV_GUARDED_BY(mutex);
@@ -241,6 +256,47 @@ struct CQVBaseEventsManager::Impl {
     HandlerState* state = nullptr;  // with reportNow: the handler's state, kept by the busy unit
   };
   Removal remove(const CQVEventDef& def, CQVEventHandler* handler) QV_EXCLUDES(mutex);
+
+  // The order of the class of `def`; null when no entry of that class was ever made here.
+  ClassOrder* classOrderOf(const CQVEventDef& def) QV_REQUIRES(mutex) {
+    const std::type_info& type = typeid(def);
+    for (ClassOrder& order : classOrders) {
+      if (order.type == &type || *order.type == type) return &order;
+    }
+    return nullptr;
+  }
+  // The order of the class of `def`, made if need be: asked before an entry goes into the table,
+  // so that linking it cannot fail.
+  ClassOrder& makeClassOrder(const CQVEventDef& def) QV_REQUIRES(mutex) {
+    ClassOrder* order = classOrderOf(def);
+    return order ? *order : classOrders.emplace_back(ClassOrder{&typeid(def)});
+  }
+  // Puts a new entry last in its class's order.
+  static void link(DefinitionEntry& entry, ClassOrder& order) {
+    entry.earlierOfClass = order.newest;
+    if (order.newest) order.newest->laterOfClass = &entry;
+    order.newest = &entry;
+  }
+  // Takes an entry about to be erased out of its class's order.
+  void unlink(DefinitionEntry& entry) QV_REQUIRES(mutex) {
+    ClassOrder& order = *classOrderOf(*entry.def);
+    if (entry.earlierOfClass) entry.earlierOfClass->laterOfClass = entry.laterOfClass;
+    if (entry.laterOfClass) entry.laterOfClass->earlierOfClass = entry.earlierOfClass;
+    if (order.newest == &entry) order.newest = entry.earlierOfClass;
+    if (order.expected == &entry) order.expected = nullptr;
+  }
+  // The entry of `def` for a delivery, or null.
+  DefinitionEntry* entryToDeliver(const CQVEventDef& def) QV_REQUIRES(mutex) {
+    ClassOrder* order = classOrderOf(def);
+    if (!order) return nullptr;
+    DefinitionEntry* entry = order->expected;
+    if (!entry || !(*entry->def == def)) {
+      const auto it = entries.find(&def);
+      entry = it == entries.end() ? nullptr : &it->second;
+    }
+    if (entry) order->expected = entry->laterOfClass ? entry->laterOfClass : entry;
+    return entry;
+  }
   // Calls every handler registered for `def` now.
   void deliver(const CQVEventDef& def) QV_EXCLUDES(mutex);
   // Calls the handler registered at `position` if that registration is still alive, and lets go
@@ -312,9 +368,9 @@ void CQVBaseEventsManager::Impl::deliver(const CQVEventDef& def) {
   HeldSnapshot rest(*this);
   {
     QVMutexLock lock(mutex);
-    const auto it = entries.find(&def);
-    if (it == entries.end() || it->second.empty()) return;
-    RegistrationList& registrations = it->second.registrations();
+    DefinitionEntry* const entry = entryToDeliver(def);
+    if (!entry || entry->empty()) return;
+    RegistrationList& registrations = entry->registrations();
     firstHandler = registrations.front().handler;
     firstState = registrations.front().state;
     ++firstState->busy;
@@ -391,7 +447,9 @@ bool CQVBaseEventsManager::registerOnEvent(const CQVEventDef& def, CQVEventHandl
     if (it == impl->entries.end()) {
       DefinitionEntry entry(def, impl->pool);
       const CQVEventDef* key = entry.def.get();
+      ClassOrder& order = impl->makeClassOrder(*key);
       it = impl->entries.emplace(key, std::move(entry)).first;
+      Impl::link(it->second, order);
     }
     first = it->second.empty();
     HandlerState& state = impl->handlers[handler];  // a node: stays where it is while it exists
@@ -415,6 +473,7 @@ CQVBaseEventsManager::Impl::Removal CQVBaseEventsManager::Impl::remove(const CQV
   HandlerState& state = *removed->state;
   retire(registrations, removed);
   if (entry->second.empty()) {
+    unlink(entry->second);
     entries.erase(entry);
     removal.last = true;
   }
@@ -476,6 +535,7 @@ void CQVBaseEventsManager::unregisterAllHandlers() {
       dropped.push_back(std::move(entry.def));
     }
     impl->entries.clear();
+    impl->classOrders.clear();
   }
   for (const auto& def : dropped) unregisteredLastHandlerForEvent(*def);
 }
