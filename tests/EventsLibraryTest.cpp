@@ -602,7 +602,7 @@ TEST(EventsLibrary, UnregisterAllHandlers) {
 // definition and class only (DerivedKeyDef's equals() accepts a KeyDef of the same key).
 TEST(EventsLibrary, DeliveriesFindTheirDefinitionInAnyOrder) {
   // Operations: d<k>/D<k> deliver KeyDef/DerivedKeyDef k; u<k>/r<k> unregister/register KeyDef k.
-  const std::vector<std::vector<std::string>> cases = {
+  std::vector<std::vector<std::string>> cases = {
       {"d0", "d1", "d2", "d3", "d4", "d5", "d0"},
       {"d5", "d4", "d3", "d2", "d1", "d0"},
       {"d0", "D0", "d1", "D1", "D2", "d2"},
@@ -610,12 +610,11 @@ TEST(EventsLibrary, DeliveriesFindTheirDefinitionInAnyOrder) {
       {"d5", "u5", "d5", "r5", "d4", "d5", "d5"},
       {"u0", "u1", "u2", "u3", "u4", "u5", "d0", "r2", "r0", "d2", "d0", "d2"},
   };
-  std::vector<std::vector<std::string>> all = cases;
   std::mt19937 random(7);
-  std::vector<std::string>& mixed = all.emplace_back();
+  std::vector<std::string>& mixed = cases.emplace_back();
   for (int i = 0; i < 300; ++i) mixed.push_back(std::string(1, "dDur"[random() % 4]) + std::to_string(random() % 6));
 
-  for (const auto& ops : all) {
+  for (const auto& ops : cases) {
     Journal journal;
     TestManager manager(journal);
     std::vector<std::unique_ptr<RecordingHandler>> handlers;
@@ -630,15 +629,17 @@ TEST(EventsLibrary, DeliveriesFindTheirDefinitionInAnyOrder) {
     journal.take();
     for (const std::string& op : ops) {
       const int k = op[1] - '0';
-      if (op[0] == 'd' || op[0] == 'D') {
-        if (op[0] == 'd') manager.notifyOnEvent(KeyDef(k));
-        if (op[0] == 'D') manager.notifyOnEvent(DerivedKeyDef(k));
-        if (op[0] == 'D') expected.push_back("D" + op.substr(1) + " on DerivedKeyDef " + op.substr(1));
-        if (op[0] == 'd' && registered[k]) expected.push_back("K" + op.substr(1) + " on KeyDef " + op.substr(1));
+      const std::string key = op.substr(1);
+      if (op[0] == 'd') {
+        manager.notifyOnEvent(KeyDef(k));
+        if (registered[k]) expected.push_back("K" + key + " on KeyDef " + key);
+      } else if (op[0] == 'D') {
+        manager.notifyOnEvent(DerivedKeyDef(k));
+        expected.push_back("D" + key + " on DerivedKeyDef " + key);
       } else if (op[0] == 'u') {
         EXPECT_EQ(manager.unregisterOnEvent(KeyDef(k), handlers[2 * k].get()), registered[k]);
         registered[k] = false;
-      } else if (!registered[k]) {
+      } else if (!registered[k]) {  // 'r'
         ASSERT_TRUE(manager.registerOnEvent(KeyDef(k), handlers[2 * k].get()));
         registered[k] = true;
       }

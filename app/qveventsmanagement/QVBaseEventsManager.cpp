@@ -193,11 +193,12 @@ struct CQVBaseEventsManager::Impl {
   mutable QVMutex mutex;
   // The nodes of the three containers below and the entries' copies of definitions.
   QVNodePool pool QV_GUARDED_BY(mutex);
-  // Open-addressing tables whose values live in nodes (registrations point at their handler's
-  // state, and entries at the entries next to them in their class's order, which must not move). A lookup reads a group of control bytes, a slot and the node it
-  // wants. With std::unordered_map each lookup also read the node before its bucket's first one,
-  // a node of some other bucket: at tens of thousands of definitions that was one more cache miss
-  // per lookup, and a group's start makes several.
+  // Open-addressing tables whose values live in nodes, which must not move: registrations point
+  // at their handler's state, and entries at their neighbours in their class's order. A lookup
+  // reads a group of control bytes, a slot and the node it wants. With std::unordered_map each
+  // lookup also read the node before its bucket's first one, a node of some other bucket: at tens
+  // of thousands of definitions that was one more cache miss per lookup, and a group's start makes
+  // several.
   using Entries = absl::node_hash_map<const CQVEventDef*, DefinitionEntry, MixedDefHash, CQVEventDefEqual,
                                       QVNodeAllocator<std::pair<const CQVEventDef* const, DefinitionEntry>>>;
   using Handlers = absl::node_hash_map<CQVEventHandler*, HandlerState, absl::Hash<CQVEventHandler*>,
